@@ -1,0 +1,630 @@
+#include "platform/sim/sim_board.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+Board *g_board = nullptr;
+
+[[noreturn]] void Die(const char *what) {
+  std::fprintf(stderr, "simulated board: %s\n", what);
+  std::abort();
+}
+
+std::string GuidKey(const PlatGuid &g) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1,
+                g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                g.Data4[5], g.Data4[6], g.Data4[7]);
+  return text;
+}
+
+std::u16string Dirname(const std::u16string &path) {
+  auto pos = path.rfind(u'\\');
+  if (pos == std::u16string::npos) return path;
+  std::u16string dir = path.substr(0, pos);
+  if (!dir.empty() && dir.back() == u':') dir += u'\\';
+  return dir;
+}
+
+std::u16string Basename(std::u16string_view path) {
+  auto pos = path.find_last_of(u"\\:");
+  return std::u16string(pos == std::u16string_view::npos ? path : path.substr(pos + 1));
+}
+
+// Splits a command line into words; double quotes group and are removed.
+std::vector<std::u16string> SplitWords(std::u16string_view line) {
+  std::vector<std::u16string> words;
+  std::u16string word;
+  bool in_word = false, quoted = false;
+  for (char16_t c : line) {
+    if (c == u'"') {
+      quoted = !quoted;
+      in_word = true;
+      continue;
+    }
+    if (c == u' ' && !quoted) {
+      if (in_word) words.push_back(word);
+      word.clear();
+      in_word = false;
+      continue;
+    }
+    word += c;
+    in_word = true;
+  }
+  if (in_word) words.push_back(word);
+  return words;
+}
+
+}  // namespace
+
+std::u16string U16(std::string_view ascii) {
+  std::u16string s;
+  for (char c : ascii) s += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return s;
+}
+
+std::string Narrow(std::u16string_view text) {
+  std::string s;
+  for (char16_t c : text) s += c < 0x80 ? static_cast<char>(c) : '?';
+  return s;
+}
+
+std::u16string Upper(std::u16string_view s) {
+  std::u16string u(s);
+  for (auto &c : u)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 0x20);
+  return u;
+}
+
+// ---- Screen ---------------------------------------------------------------------
+
+uint32_t Screen::Top() const {
+  uint32_t count = static_cast<uint32_t>(lines_.size());
+  return count > kRows ? count - kRows : 0;
+}
+
+void Screen::Put(char16_t c) {
+  if (c == u'\r') {
+    column_ = 0;
+    return;
+  }
+  if (c == u'\n') {
+    ++line_;
+    if (line_ >= lines_.size()) lines_.resize(line_ + 1);
+    return;
+  }
+  if (column_ >= kColumns) {  // the console wraps at the right edge
+    column_ = 0;
+    ++line_;
+    if (line_ >= lines_.size()) lines_.resize(line_ + 1);
+  }
+  std::u16string &l = lines_[line_];
+  if (l.size() <= column_) l.resize(column_ + 1, u' ');
+  l[column_++] = c;
+}
+
+void Screen::Write(std::u16string_view text) {
+  raw_ += text;
+  for (char16_t c : text) Put(c);
+}
+
+void Screen::WriteAt(uint32_t column, uint32_t row, std::u16string_view text) {
+  positioned_.push_back({column, row, std::u16string(text)});
+  if (column >= kColumns || row >= kRows) return;  // SetCursorPosition refuses it
+  line_ = Top() + row;
+  if (line_ >= lines_.size()) lines_.resize(line_ + 1);
+  column_ = column;
+  raw_ += text;
+  for (char16_t c : text) Put(c);
+}
+
+void Screen::Cursor(uint32_t *column, uint32_t *row) const {
+  *column = column_;
+  *row = line_ - Top();
+}
+
+std::vector<std::string> Screen::Lines() const {
+  std::vector<std::string> out;
+  for (const auto &l : lines_) {
+    std::string s = Narrow(l);
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    out.push_back(s);
+  }
+  while (!out.empty() && out.back().empty()) out.pop_back();
+  return out;
+}
+
+std::string Screen::Text() const {
+  std::string text;
+  for (const auto &l : Lines()) text += l + "\n";
+  return text;
+}
+
+// ---- Board ----------------------------------------------------------------------
+
+Board::Board() : legacy_(new uint8_t[kLegacySize]), previous_(g_board) {
+  std::memset(legacy_.get(), 0xFF, kLegacySize);
+  dirs_.insert(u"FS0:\\");
+  g_board = this;
+}
+
+Board::~Board() {
+  g_board = previous_;
+  for (auto &[p, size] : allocations_) std::free(p);
+}
+
+Board &Board::Current() {
+  if (g_board == nullptr) Die("no board: create a sim::Board in the test first");
+  return *g_board;
+}
+
+void Board::Type(std::string_view chars) {
+  for (char c : chars) keys.push_back({0, static_cast<char16_t>(c)});
+}
+
+void Board::PressScan(uint16_t scan) { keys.push_back({scan, 0}); }
+
+void Board::SetCurDir(std::optional<std::u16string> dir) {
+  cur_dir = std::move(dir);
+  if (cur_dir) AddDir(*cur_dir);
+}
+
+std::u16string Board::Resolve(std::u16string_view name) const {
+  std::u16string path;
+  auto colon = name.find(u':');
+  std::u16string base = cur_dir ? *cur_dir : u"FS0:\\";
+  std::u16string mapping = base.substr(0, base.find(u':') + 1);
+  if (colon != std::u16string_view::npos) {
+    path = std::u16string(name);
+    if (path.size() == colon + 1 || path[colon + 1] != u'\\') path.insert(colon + 1, u"\\");
+  } else if (!name.empty() && name[0] == u'\\') {
+    path = mapping + std::u16string(name);
+  } else {
+    path = base;
+    if (path.empty() || path.back() != u'\\') path += u'\\';
+    path += name;
+  }
+  // Collapse doubled separators and drop a trailing one (but keep "FS0:\").
+  std::u16string clean;
+  for (char16_t c : path) {
+    if (c == u'\\' && !clean.empty() && clean.back() == u'\\') continue;
+    clean += c;
+  }
+  if (clean.size() > 1 && clean.back() == u'\\' && clean[clean.size() - 2] != u':') clean.pop_back();
+  return clean;
+}
+
+void Board::AddDir(std::u16string_view path) {
+  std::u16string p = Upper(Resolve(path));
+  while (true) {
+    dirs_.insert(p);
+    std::u16string parent = Dirname(p);
+    if (parent == p) break;
+    p = parent;
+  }
+}
+
+void Board::PutFile(std::u16string_view path, std::vector<uint8_t> bytes) {
+  std::u16string resolved = Resolve(path);
+  AddDir(Dirname(resolved));
+  files_[Upper(resolved)] = File{resolved, std::move(bytes)};
+}
+
+void Board::PutFile(std::u16string_view path, std::string_view bytes) {
+  PutFile(path, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+bool Board::HasFile(std::u16string_view path) const {
+  return files_.count(Upper(Resolve(path))) != 0;
+}
+
+std::vector<uint8_t> Board::FileBytes(std::u16string_view path) const {
+  auto it = files_.find(Upper(Resolve(path)));
+  return it == files_.end() ? std::vector<uint8_t>{} : it->second.bytes;
+}
+
+void Board::RemoveFile(std::u16string_view path) { files_.erase(Upper(Resolve(path))); }
+
+std::vector<std::u16string> Board::FileNames() const {
+  std::vector<std::u16string> names;
+  for (const auto &[key, f] : files_) names.push_back(f.name);
+  return names;
+}
+
+Board::File *Board::FindFile(std::u16string_view resolved) {
+  auto it = files_.find(Upper(resolved));
+  return it == files_.end() ? nullptr : &it->second;
+}
+
+bool Board::IsDir(std::u16string_view resolved) const { return dirs_.count(Upper(resolved)) != 0; }
+
+void Board::InstallProgram(std::u16string_view path, Program program) {
+  PutFile(path, std::string_view("MZ"));
+  programs_[Upper(Basename(path))] = std::move(program);
+}
+
+void Board::SetVariable(std::u16string_view name, const PlatGuid &guid, std::vector<uint8_t> data) {
+  variables_[{std::u16string(name), GuidKey(guid)}] = std::move(data);
+}
+
+void Board::PutLegacy(uint64_t address, std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    uint64_t a = address + i;
+    if (a < kLegacyBase || a >= kLegacyBase + kLegacySize) Die("PutLegacy outside the legacy area");
+    legacy_[a - kLegacyBase] = static_cast<uint8_t>(bytes[i]);
+  }
+}
+
+void *Board::Allocate(uint64_t size) {
+  if (size > pool_limit) return nullptr;
+  if (fail_allocs_after) {
+    if (*fail_allocs_after == 0) return nullptr;
+    --*fail_allocs_after;
+  }
+  void *p = std::calloc(1, size == 0 ? 1 : size);
+  if (p == nullptr) return nullptr;
+  allocations_[p] = size;
+  ++allocs_done_;
+  return p;
+}
+
+void Board::Free(void *p) {
+  auto it = allocations_.find(p);
+  if (it == allocations_.end()) Die("FreePool of a buffer the pool never gave out");
+  allocations_.erase(it);
+  std::free(p);
+}
+
+// The shell: built-in cp, rm and echo, installed programs, and ">>" redirection
+// into a UCS-2 file with a byte-order mark, as the UEFI Shell writes it.
+PlatStatus Board::RunCommandLine(std::u16string_view line) {
+  std::u16string command(line);
+  std::optional<std::u16string> target;
+  auto redirect = command.find(u">>");
+  if (redirect != std::u16string::npos) {
+    std::u16string rest = command.substr(redirect + 2);
+    command.resize(redirect);
+    auto words = SplitWords(rest);
+    if (words.size() != 1) return PLAT_INVALID_PARAMETER;
+    target = words[0];
+  }
+  auto args = SplitWords(command);
+  if (args.empty()) return PLAT_SUCCESS;
+
+  std::u16string out;
+  PlatStatus status = PLAT_SUCCESS;
+  std::u16string verb = Upper(args[0]);
+  if (verb == u"ECHO") {
+    for (std::size_t i = 1; i < args.size(); ++i) out += (i > 1 ? u" " : u"") + args[i];
+    out += u"\r\n";
+  } else if (verb == u"CP") {
+    std::vector<std::u16string> names;
+    for (std::size_t i = 1; i < args.size(); ++i)
+      if (args[i] != u"-q") names.push_back(args[i]);
+    File *src = names.size() == 2 ? FindFile(Resolve(names[0])) : nullptr;
+    if (src == nullptr) {
+      status = PLAT_NOT_FOUND;
+    } else {
+      std::u16string dst = Resolve(names[1]);
+      if (IsDir(dst)) dst = Resolve(dst + u"\\" + Basename(src->name));
+      if (fail_write.count(Upper(dst))) {
+        status = fail_write[Upper(dst)];
+      } else if (Upper(dst) != Upper(Resolve(names[0]))) {
+        std::vector<uint8_t> bytes = src->bytes;
+        PutFile(dst, std::move(bytes));
+      }
+    }
+  } else if (verb == u"RM") {
+    if (args.size() != 2) {
+      status = PLAT_INVALID_PARAMETER;
+    } else {
+      std::u16string path = Resolve(args[1]);
+      if (fail_write.count(Upper(path))) status = fail_write[Upper(path)];
+      else if (!FindFile(path)) status = PLAT_NOT_FOUND;
+      else files_.erase(Upper(path));
+    }
+  } else {
+    std::u16string name = Upper(Basename(args[0]));
+    if (name.find(u'.') == std::u16string::npos) name += u".EFI";
+    auto program = programs_.find(name);
+    bool present = FindFile(Resolve(args[0])) != nullptr ||
+                   FindFile(Resolve(args[0] + u".efi")) != nullptr;
+    if (program == programs_.end() || !present) {
+      status = PLAT_NOT_FOUND;
+    } else {
+      // An application's status reaches the caller cut to its low 32 bits.
+      status = program->second(*this, args, out) & 0xFFFFFFFFu;
+    }
+  }
+
+  if (target) {
+    std::u16string path = Resolve(*target);
+    File *file = FindFile(path);
+    std::vector<uint8_t> bytes;
+    if (file == nullptr) {
+      bytes = {0xFF, 0xFE};
+    } else {
+      bytes = file->bytes;
+    }
+    for (char16_t c : out) {
+      bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+      bytes.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    PutFile(path, std::move(bytes));
+  } else {
+    screen.Write(out);
+  }
+  return status;
+}
+
+struct Board::Handle {
+  std::u16string path;
+  uint64_t position = 0;
+  uint64_t mode = 0;
+  bool directory = false;
+};
+
+}  // namespace sim
+
+// ---- The platform interface over the current board ----------------------------------
+
+using sim::Board;
+
+struct PlatFileHandle : Board::Handle {};
+struct PlatHeciProtocol {};
+
+namespace {
+PlatHeciProtocol g_heci_token;
+}
+
+extern "C" {
+
+void PlatConsoleWrite(const PlatChar16 *Text) { Board::Current().screen.Write(Text); }
+
+void PlatConsoleGetCursor(uint32_t *Column, uint32_t *Row) {
+  Board::Current().screen.Cursor(Column, Row);
+}
+
+void PlatConsoleWriteAt(uint32_t Column, uint32_t Row, const PlatChar16 *Text) {
+  Board::Current().screen.WriteAt(Column, Row, Text);
+}
+
+int PlatConsoleReadKey(uint16_t *ScanCode, PlatChar16 *UnicodeChar) {
+  Board &b = Board::Current();
+  ++b.key_polls;
+  static uint64_t empty_polls = 0;
+  if (b.keys.empty()) {
+    if (++empty_polls >= b.starve_limit) {
+      empty_polls = 0;
+      if (b.on_keys_starved) {
+        b.on_keys_starved(b);
+      } else {
+        sim::Die("a prompt waits for a key the test never typed");
+      }
+    }
+    if (b.keys.empty()) return 0;
+  }
+  empty_polls = 0;
+  sim::Key k = b.keys.front();
+  b.keys.pop_front();
+  *ScanCode = k.scan;
+  *UnicodeChar = k.ch;
+  return 1;
+}
+
+void *PlatAllocateZeroPool(uint64_t Size) { return Board::Current().Allocate(Size); }
+
+void PlatFreePool(void *Buffer) { Board::Current().Free(Buffer); }
+
+PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *File) {
+  Board &b = Board::Current();
+  if (Name == nullptr || File == nullptr) return PLAT_INVALID_PARAMETER;
+  std::u16string path = b.Resolve(Name);
+  std::u16string key = sim::Upper(path);
+  if (auto f = b.fail_open.find(key); f != b.fail_open.end()) return f->second;
+  bool directory = b.IsDir(path);
+  if (!directory && b.FindFile(path) == nullptr) {
+    if ((Mode & PLAT_FILE_MODE_CREATE) == 0) return PLAT_NOT_FOUND;
+    std::u16string parent = path.substr(0, path.rfind(u'\\'));
+    if (parent.back() == u':') parent += u'\\';
+    if (!b.IsDir(parent)) return PLAT_NOT_FOUND;
+    b.files_[key] = Board::File{path, {}};
+  }
+  auto *h = new PlatFileHandle;
+  h->path = path;
+  h->mode = Mode;
+  h->directory = directory;
+  ++b.open_files_;
+  *File = h;
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileGetInfo(PlatFile File, PlatFileInfo *Info) {
+  Board &b = Board::Current();
+  if (File == nullptr || Info == nullptr) return PLAT_INVALID_PARAMETER;
+  if (auto f = b.fail_info.find(sim::Upper(File->path)); f != b.fail_info.end()) return f->second;
+  Info->IsDirectory = File->directory ? 1 : 0;
+  Board::File *file = b.FindFile(File->path);
+  Info->FileSize = file != nullptr ? file->bytes.size() : 0;
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer) {
+  Board &b = Board::Current();
+  if (File == nullptr || Size == nullptr) return PLAT_INVALID_PARAMETER;
+  if (auto f = b.fail_read.find(sim::Upper(File->path)); f != b.fail_read.end()) return f->second;
+  if (File->directory) return PLAT_DEVICE_ERROR;
+  Board::File *file = b.FindFile(File->path);
+  if (file == nullptr) return PLAT_DEVICE_ERROR;
+  uint64_t available = file->bytes.size() > File->position ? file->bytes.size() - File->position : 0;
+  uint64_t n = std::min(*Size, available);
+  if (n != 0) {
+    if (Buffer == nullptr) return PLAT_INVALID_PARAMETER;
+    std::memcpy(Buffer, file->bytes.data() + File->position, n);
+  }
+  File->position += n;
+  *Size = n;
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileWrite(PlatFile File, uint64_t *Size, const void *Buffer) {
+  Board &b = Board::Current();
+  if (File == nullptr || Size == nullptr) return PLAT_INVALID_PARAMETER;
+  if (auto f = b.fail_write.find(sim::Upper(File->path)); f != b.fail_write.end()) return f->second;
+  if ((File->mode & PLAT_FILE_MODE_WRITE) == 0 || File->directory) return PLAT_ACCESS_DENIED;
+  Board::File *file = b.FindFile(File->path);
+  if (file == nullptr) return PLAT_DEVICE_ERROR;
+  if (file->bytes.size() < File->position + *Size) file->bytes.resize(File->position + *Size);
+  if (*Size != 0) std::memcpy(file->bytes.data() + File->position, Buffer, *Size);
+  File->position += *Size;
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileSetSize(PlatFile File, uint64_t Size) {
+  Board &b = Board::Current();
+  if (File == nullptr) return PLAT_INVALID_PARAMETER;
+  if ((File->mode & PLAT_FILE_MODE_WRITE) == 0) return PLAT_ACCESS_DENIED;
+  Board::File *file = b.FindFile(File->path);
+  if (file == nullptr) return PLAT_DEVICE_ERROR;
+  file->bytes.resize(Size);
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileClose(PlatFile File) {
+  Board &b = Board::Current();
+  if (File == nullptr) return PLAT_INVALID_PARAMETER;
+  if (b.open_files_ == 0) sim::Die("close of a file that is not open");
+  --b.open_files_;
+  delete File;
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileDeleteByName(const PlatChar16 *Name) {
+  Board &b = Board::Current();
+  std::u16string key = sim::Upper(b.Resolve(Name));
+  if (auto f = b.fail_write.find(key); f != b.fail_write.end()) return f->second;
+  return b.files_.erase(key) != 0 ? PLAT_SUCCESS : PLAT_NOT_FOUND;
+}
+
+int PlatIsFile(const PlatChar16 *Name) {
+  Board &b = Board::Current();
+  std::u16string path = b.Resolve(Name);
+  if (b.fail_open.count(sim::Upper(path))) return 0;
+  return b.FindFile(path) != nullptr && !b.IsDir(path);
+}
+
+const PlatChar16 *PlatGetCurDir(void) {
+  Board &b = Board::Current();
+  if (!b.cur_dir) return nullptr;
+  b.cur_dir_storage_ = *b.cur_dir;
+  return b.cur_dir_storage_.c_str();
+}
+
+PlatStatus PlatExecute(const PlatChar16 *CommandLine, PlatStatus *CommandStatus) {
+  Board &b = Board::Current();
+  if (b.execute_result != PLAT_SUCCESS) {
+    b.executed.push_back({CommandLine, b.execute_result});
+    return b.execute_result;
+  }
+  PlatStatus status = b.RunCommandLine(CommandLine);
+  b.executed.push_back({CommandLine, status});
+  if (CommandStatus != nullptr) *CommandStatus = status;
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatGetVariable(const PlatChar16 *Name, const PlatGuid *Vendor, uint64_t *DataSize,
+                           void *Data) {
+  Board &b = Board::Current();
+  if (Name == nullptr || Vendor == nullptr || DataSize == nullptr) return PLAT_INVALID_PARAMETER;
+  auto it = b.variables_.find({Name, sim::GuidKey(*Vendor)});
+  if (it == b.variables_.end()) return PLAT_NOT_FOUND;
+  uint64_t size = it->second.size();
+  if (*DataSize < size) {
+    *DataSize = size;
+    return PLAT_BUFFER_TOO_SMALL;
+  }
+  if (size != 0) std::memcpy(Data, it->second.data(), size);
+  *DataSize = size;
+  return PLAT_SUCCESS;
+}
+
+void PlatStall(uint64_t Microseconds) {
+  Board &b = Board::Current();
+  b.stalled_us += Microseconds;
+  b.stalls.push_back(Microseconds);
+}
+
+uint8_t PlatIoRead8(uint16_t Port) {
+  Board &b = Board::Current();
+  uint8_t value = 0xFF;
+  for (sim::PortDevice *d : b.devices) {
+    if (d->Claims(Port)) {
+      value = d->Read(Port);
+      break;
+    }
+  }
+  if (b.log_ports) b.port_log.push_back({false, Port, value});
+  return value;
+}
+
+void PlatIoWrite8(uint16_t Port, uint8_t Value) {
+  Board &b = Board::Current();
+  if (b.log_ports) b.port_log.push_back({true, Port, Value});
+  if (Port == 0xCF9 && Value == 0x0E) {
+    ++b.resets;
+    if (b.on_reset) b.on_reset(b);
+    return;
+  }
+  for (sim::PortDevice *d : b.devices) {
+    if (d->Claims(Port)) {
+      d->Write(Port, Value);
+      return;
+    }
+  }
+}
+
+const volatile uint8_t *PlatPhysicalMemory(uint64_t Address, uint64_t Length) {
+  Board &b = Board::Current();
+  b.memory_requests.push_back({Address, Length});
+  if (Address < Board::kLegacyBase || Length > Board::kLegacySize ||
+      Address - Board::kLegacyBase > Board::kLegacySize - Length) {
+    return nullptr;
+  }
+  return b.legacy() + (Address - Board::kLegacyBase);
+}
+
+PlatStatus PlatLocateHeci(PlatHeci **Heci) {
+  Board &b = Board::Current();
+  ++b.heci_locates;
+  if (Heci == nullptr) return PLAT_INVALID_PARAMETER;
+  if (b.heci == nullptr) return PLAT_NOT_FOUND;
+  *Heci = &g_heci_token;
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatHeciReadMsg(PlatHeci *Heci, uint32_t Device, uint32_t Blocking, uint32_t *Buffer,
+                           uint32_t *Length) {
+  Board &b = Board::Current();
+  if (Heci != &g_heci_token || b.heci == nullptr) sim::Die("HECI call without a located protocol");
+  return b.heci->ReadMsg(Device, Blocking, Buffer, Length);
+}
+
+PlatStatus PlatHeciSendMsg(PlatHeci *Heci, uint32_t Device, const uint32_t *Message, uint32_t Length,
+                           uint8_t HostAddress, uint8_t MeAddress) {
+  Board &b = Board::Current();
+  if (Heci != &g_heci_token || b.heci == nullptr) sim::Die("HECI call without a located protocol");
+  return b.heci->SendMsg(Device, Message, Length, HostAddress, MeAddress);
+}
+
+PlatStatus PlatHeciReset(PlatHeci *Heci, uint32_t Device) {
+  Board &b = Board::Current();
+  if (Heci != &g_heci_token || b.heci == nullptr) sim::Die("HECI call without a located protocol");
+  return b.heci->Reset(Device);
+}
+
+}  // extern "C"
