@@ -1,0 +1,27 @@
+// Console and file services shared by the utility's commands.
+#ifndef NAVO_CONSOLE_H_
+#define NAVO_CONSOLE_H_
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+enum class PromptKind : uint8_t { PromptYesNo = 1, PromptAnyKey = 2 };
+
+// Shows the message and waits: PromptYesNo returns 1 for Y/y and 0 for N/n;
+// PromptAnyKey returns 0 after any key. Echoes nothing, ends no line.
+uint8_t PromptUser(const char16_t *message, PromptKind kind);
+
+// Upper-cases a..z in place; returns its argument.
+char16_t *UpcaseInPlace(char16_t *text);
+
+// The usage table and its closing frame row (the banner is the box's top).
+void PrintUsage();
+
+// Reads a whole file into a pool buffer of exactly its size. Whatever lands in
+// the out-parameters belongs to the caller (close the handle, free the buffer),
+// on success and on failure alike.
+PlatStatus LoadWholeFile(const char16_t *name, PlatFile *handle, PlatFileInfo *info, void **buffer,
+                         uint64_t *size, uint8_t verbose);
+
+#endif  // NAVO_CONSOLE_H_
