@@ -1,0 +1,34 @@
+// The C++ runtime entry points a freestanding build may call for. There is no
+// C++ runtime library in a UEFI application, so what the compiler references
+// is defined here over the platform's pool.
+#include <cstddef>
+#include <new>
+
+#include "platform/platform.h"
+
+extern "C" {
+
+// A call through an unset pure virtual function is a programming error; stop
+// on the spot instead of jumping to address 0.
+void __cxa_pure_virtual() { __builtin_trap(); }
+
+// Destructors of function-local statics would be registered here. The
+// application ends by returning to the shell, which frees its image and pool;
+// nothing has to run at exit.
+int __cxa_atexit(void (*)(void *), void *, void *) { return 0; }
+void *__dso_handle = nullptr;
+
+}  // extern "C"
+
+void *operator new(std::size_t size) { return PlatAllocateZeroPool(size); }
+void *operator new[](std::size_t size) { return PlatAllocateZeroPool(size); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+  return PlatAllocateZeroPool(size);
+}
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
+  return PlatAllocateZeroPool(size);
+}
+void operator delete(void *p) noexcept { PlatFreePool(p); }
+void operator delete[](void *p) noexcept { PlatFreePool(p); }
+void operator delete(void *p, std::size_t) noexcept { PlatFreePool(p); }
+void operator delete[](void *p, std::size_t) noexcept { PlatFreePool(p); }

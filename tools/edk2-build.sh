@@ -1,0 +1,80 @@
+#!/bin/bash
+# Builds NAVO.efi and CHKSUM.efi (and any test modules NavoPkg.dsc lists) with
+# EDK II's GCC5 X64 toolchain and copies the applications to build/efi/.
+#   tools/edk2-build.sh [RELEASE|DEBUG]
+# The repository root is the package NavoPkg: the workspace under .cache/ holds
+# a link named NavoPkg that points back here. Builds of the same tree are
+# serialised, since they share the workspace.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TARGET="${1:-RELEASE}"
+export PATH="/usr/bin:/bin:/usr/sbin:/sbin:$PATH"
+EDK2="$ROOT/.cache/edk2"
+WS="$ROOT/.cache/edk2-ws"
+OUT="$ROOT/build/efi"
+[ "$TARGET" = RELEASE ] || OUT="$ROOT/build/efi-$(echo "$TARGET" | tr A-Z a-z)"
+
+[ -f "$EDK2/.basetools-built" ] || "$ROOT/tools/setup.sh"
+
+mkdir -p "$WS" "$OUT"
+exec 9>"$WS.lock"
+flock 9
+[ -L "$WS/NavoPkg" ] || ln -sfn ../.. "$WS/NavoPkg"
+
+# EDK II's own no-change build takes seconds; skip it when no source, module
+# or package file of the tree is newer than the last successful build.
+STAMP="$WS/.built-$TARGET"
+newer_inputs() {
+  find "$ROOT" \( -path "$ROOT/.cache" -o -path "$ROOT/build" -o -path "$ROOT/.git" \
+                 -o -path "$ROOT/tests/host" -o -path "$ROOT/tests/bench" -o -path "$ROOT/tests/fuzz" \
+                 -o -path "$ROOT/tests/e2e" -o -path "$ROOT/platform/sim" -o -path "$ROOT/platform/posix" \) -prune \
+       -o \( -name '*.c' -o -name '*.cpp' -o -name '*.h' -o -name '*.inf' -o -name '*.dsc' \
+             -o -name '*.dec' -o -name '*.nasm' -o -name '*.uni' -o -type d \) \
+          -newer "$STAMP" -print -quit
+}
+if [ -f "$STAMP" ] && [ -z "$(newer_inputs)" ] && [ -f "$OUT/CHKSUM.efi" ]; then
+  exit 0
+fi
+
+export WORKSPACE="$WS"
+export PACKAGES_PATH="$EDK2:$WS"
+export EDK_TOOLS_PATH="$EDK2/BaseTools"
+export PYTHON_COMMAND=/usr/bin/python3
+export CONF_PATH="$WS/Conf"
+mkdir -p "$CONF_PATH"
+DEFINES=()
+# The utility's module joins the build once its main function exists.
+[ -f "$ROOT/navo/main.cpp" ] && DEFINES+=(-D NAVO_APP=1)
+
+cd "$EDK2"
+set +u  # edksetup.sh reads unset variables
+# shellcheck disable=SC1091
+. ./edksetup.sh >/dev/null
+set -u
+LOG="$WS/build-$TARGET.log"
+# Stamped with the time the build starts, so that an edit made meanwhile
+# is built next time.
+rm -f "$STAMP"
+touch "$STAMP.new"
+if ! build -p NavoPkg/NavoPkg.dsc -a X64 -t GCC5 -b "$TARGET" -n "$(nproc)" \
+     "${DEFINES[@]}" >"$LOG" 2>&1; then
+  grep -E -A4 'error:|undefined reference|: error [0-9A-F]+' "$LOG" | head -80 || true
+  echo "edk2-build: build failed, full log: $LOG" >&2
+  exit 1
+fi
+
+BIN="$WS/Build/Navo/${TARGET}_GCC5/X64"
+# The two tools go to build/efi/ (what a USB stick gets); test-only modules
+# to build/efi/test/.
+mkdir -p "$OUT/test"
+for f in "$BIN"/*.efi; do
+  name="$(basename "$f")"
+  case "$name" in
+    NAVO.efi|CHKSUM.efi) dest="$OUT/$name" ;;
+    *) dest="$OUT/test/$name" ;;
+  esac
+  cmp -s "$f" "$dest" 2>/dev/null || cp "$f" "$dest"
+done
+mv "$STAMP.new" "$STAMP"
+ls -l "$OUT"/*.efi | awk '{ print "edk2-build: " $NF " (" $5 " bytes)" }'
