@@ -1,0 +1,87 @@
+// The utility's main function: command line, immediate switches, banner,
+// board check, pre-step, and the one command handler whose byte is the exit status.
+#include "navo/main.h"
+
+#include "navo/auto_update.h"
+#include "navo/board_check.h"
+#include "navo/command_line.h"
+#include "navo/console.h"
+#include "navo/ec_pin.h"
+#include "navo/fw_version/commands.h"
+#include "navo/pre_step.h"
+#include "navo/types.h"
+#include "platform/platform.h"
+#include "platform/print.h"
+
+namespace {
+
+constexpr int kVersionMajor = 1;
+constexpr int kVersionMinor = 1;
+constexpr int kVersionPatch = 0;
+
+constexpr uint16_t kResetControlPort = 0xCF9;
+constexpr uint8_t kFullResetWithCpu = 0x0E;
+
+uint8_t RunCommand(const ParsedCommand &parsed) {
+  switch (parsed.Command) {
+    case CommandId::CheckMe:
+    case CommandId::CheckTxe:
+      // Only the tool-based reads need the override state settled first.
+      if (parsed.Method == BoardReadMethod::Auto || parsed.Method == BoardReadMethod::MeInfoTool) {
+        if (!CheckPreStep(parsed.Kind)) return exit_status::kFailed;
+      }
+      return CheckFwVersion(parsed.Source, parsed.Method, parsed.Kind, parsed.Value);
+    case CommandId::BoardMe:
+    case CommandId::BoardTxe:
+      return ShowBoardFwVersion(parsed.Kind, parsed.Method);
+    case CommandId::EcPin:
+      return OverridePinCommand(parsed.PinMode);
+    case CommandId::EcAuto:
+      return AutoUpdateCommand();
+    case CommandId::FileVersion:
+      return ShowFileFwVersion(parsed.Value, parsed.Kind);
+    case CommandId::None:
+      break;
+  }
+  return exit_status::kFailed;
+}
+
+}  // namespace
+
+void ColdReset() { PlatIoWrite8(kResetControlPort, kFullResetWithCpu); }
+
+void PrintBanner() {
+  Print(u"+-------------------------------------------------------------------+\n");
+  Print(u"|                 ZAN Firmware Update Utility %d.%d.%d                 |\n", kVersionMajor,
+        kVersionMinor, kVersionPatch);
+  Print(u"+-------------------------------------------------------------------+\n");
+}
+
+extern "C" uint64_t NavoMain(uint64_t Argc, PlatChar16 **Argv) {
+  ParsedCommand parsed;
+  switch (ScanCommandLine(Argc, Argv, &parsed)) {
+    case ImmediateSwitch::Version:
+      Print(u"ZAN Firmware Update Utility. Version:  %d.%d.%d\n", kVersionMajor, kVersionMinor,
+            kVersionPatch);
+      return exit_status::kDone;
+    case ImmediateSwitch::ColdReset:
+      ColdReset();
+      return exit_status::kDone;
+    case ImmediateSwitch::Help:
+      PrintBanner();
+      PrintUsage();
+      return exit_status::kDone;
+    case ImmediateSwitch::None:
+      break;
+  }
+
+  PrintBanner();
+  if (parsed.Error || parsed.Command == CommandId::None) {
+    PrintUsage();
+    Print(u"\n");
+    Print(u"%a\n", "Error F01: Parameters is wrong.");
+    return exit_status::kFailed;
+  }
+  if (!CheckBoardSignature()) return exit_status::kFailed;
+  return RunCommand(parsed);
+}
