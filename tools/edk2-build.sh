@@ -25,15 +25,19 @@ flock 9
 # EDK II's own no-change build takes seconds; skip it when no source, module
 # or package file of the tree is newer than the last successful build.
 STAMP="$WS/.built-$TARGET"
+DEFINES=()
+# The utility's module joins the build once its main function exists.
+[ -f "$ROOT/navo/main.cpp" ] && DEFINES+=(-D NAVO_APP=1)
 newer_inputs() {
   find "$ROOT" \( -path "$ROOT/.cache" -o -path "$ROOT/build" -o -path "$ROOT/.git" \
                  -o -path "$ROOT/tests/host" -o -path "$ROOT/tests/bench" -o -path "$ROOT/tests/fuzz" \
-                 -o -path "$ROOT/tests/e2e" -o -path "$ROOT/platform/sim" -o -path "$ROOT/platform/posix" \) -prune \
+                 -o -path "$ROOT/tests/e2e" -o -path "$ROOT/tools" -o -path "$ROOT/platform/sim" -o -path "$ROOT/platform/posix" \) -prune \
        -o \( -name '*.c' -o -name '*.cpp' -o -name '*.h' -o -name '*.inf' -o -name '*.dsc' \
              -o -name '*.dec' -o -name '*.nasm' -o -name '*.uni' -o -type d \) \
           -newer "$STAMP" -print -quit
 }
-if [ -f "$STAMP" ] && [ -z "$(newer_inputs)" ] && [ -f "$OUT/CHKSUM.efi" ]; then
+if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "${DEFINES[*]}" ] && [ -z "$(newer_inputs)" ] &&
+   [ -f "$OUT/CHKSUM.efi" ]; then
   exit 0
 fi
 
@@ -43,9 +47,6 @@ export EDK_TOOLS_PATH="$EDK2/BaseTools"
 export PYTHON_COMMAND=/usr/bin/python3
 export CONF_PATH="$WS/Conf"
 mkdir -p "$CONF_PATH"
-DEFINES=()
-# The utility's module joins the build once its main function exists.
-[ -f "$ROOT/navo/main.cpp" ] && DEFINES+=(-D NAVO_APP=1)
 
 cd "$EDK2"
 set +u  # edksetup.sh reads unset variables
@@ -56,7 +57,7 @@ LOG="$WS/build-$TARGET.log"
 # Stamped with the time the build starts, so that an edit made meanwhile
 # is built next time.
 rm -f "$STAMP"
-touch "$STAMP.new"
+echo "${DEFINES[*]}" >"$STAMP.new"
 if ! build -p NavoPkg/NavoPkg.dsc -a X64 -t GCC5 -b "$TARGET" -n "$(nproc)" \
      "${DEFINES[@]}" >"$LOG" 2>&1; then
   grep -E -A4 'error:|undefined reference|: error [0-9A-F]+' "$LOG" | head -80 || true

@@ -1,5 +1,6 @@
 #!/bin/bash
 # Prepares a Debian 12 machine to build and test both tools:
+#   tools/setup.sh [EXTRA-PACKAGE...]
 #   1. installs the Debian packages that are missing (apt-get update only then);
 #   2. fetches EDK II 2022.11 from Debian's source package into .cache/ and
 #      builds its BaseTools once.
@@ -31,6 +32,9 @@ PACKAGES=(
   # end-to-end harness
   python3-pyte python3-pexpect
 )
+# Extra packages for one purpose (e.g. clang for the fuzz targets) can be
+# named on the command line.
+PACKAGES+=("$@")
 shopt -s nullglob
 for f in "$ROOT"/tools/setup.d/*.packages; do
   while read -r line; do

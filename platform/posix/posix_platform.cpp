@@ -1,0 +1,171 @@
+// The console and file parts of the platform layer over POSIX, for the Linux
+// build of the checksum tool. Text is UCS-2 inside and UTF-8 outside; the
+// console turns the firmware's "\r\n" line ends into "\n".
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+struct PosixFile {
+  int fd;
+  bool directory;
+};
+
+void AppendUtf8(std::string &out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::string ToUtf8(const PlatChar16 *text) {
+  std::string out;
+  for (; *text != 0; ++text) AppendUtf8(out, *text);
+  return out;
+}
+
+PlatStatus FromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return PLAT_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return PLAT_ACCESS_DENIED;
+    case ENOMEM:
+      return PLAT_OUT_OF_RESOURCES;
+    case EINVAL:
+    case ENAMETOOLONG:
+      return PLAT_INVALID_PARAMETER;
+    default:
+      return PLAT_DEVICE_ERROR;
+  }
+}
+
+PosixFile *Cast(PlatFile file) { return reinterpret_cast<PosixFile *>(file); }
+
+}  // namespace
+
+extern "C" {
+
+void PlatConsoleWrite(const PlatChar16 *Text) {
+  if (Text == nullptr) return;
+  std::string out;
+  for (; *Text != 0; ++Text) {
+    if (*Text == u'\r' && Text[1] == u'\n') continue;
+    AppendUtf8(out, *Text);
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+void *PlatAllocateZeroPool(uint64_t Size) { return std::calloc(1, Size == 0 ? 1 : Size); }
+
+void PlatFreePool(void *Buffer) { std::free(Buffer); }
+
+PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *File) {
+  if (Name == nullptr || File == nullptr) return PLAT_INVALID_PARAMETER;
+  *File = nullptr;
+  int flags = (Mode & PLAT_FILE_MODE_WRITE) != 0 ? O_RDWR : O_RDONLY;
+  if ((Mode & PLAT_FILE_MODE_CREATE) != 0) flags |= O_CREAT;
+  const std::string path = ToUtf8(Name);
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EISDIR) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return FromErrno(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return FromErrno(error);
+  }
+  *File = reinterpret_cast<PlatFile>(new PosixFile{fd, S_ISDIR(st.st_mode)});
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileGetInfo(PlatFile File, PlatFileInfo *Info) {
+  if (File == nullptr || Info == nullptr) return PLAT_INVALID_PARAMETER;
+  struct stat st {};
+  if (::fstat(Cast(File)->fd, &st) != 0) return FromErrno(errno);
+  Info->FileSize = static_cast<uint64_t>(st.st_size);
+  Info->IsDirectory = S_ISDIR(st.st_mode) ? 1 : 0;
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer) {
+  if (File == nullptr || Size == nullptr) return PLAT_INVALID_PARAMETER;
+  if (Cast(File)->directory) return PLAT_DEVICE_ERROR;
+  // read() may return less than asked for; keep going to end of file as a
+  // firmware file read does.
+  uint64_t done = 0;
+  char *out = static_cast<char *>(Buffer);
+  while (done < *Size) {
+    const uint64_t chunk = *Size - done < (1u << 30) ? *Size - done : (1u << 30);
+    const ssize_t n = ::read(Cast(File)->fd, out + done, chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *Size = done;
+      return FromErrno(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<uint64_t>(n);
+  }
+  *Size = done;
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileWrite(PlatFile File, uint64_t *Size, const void *Buffer) {
+  if (File == nullptr || Size == nullptr) return PLAT_INVALID_PARAMETER;
+  uint64_t done = 0;
+  const char *in = static_cast<const char *>(Buffer);
+  while (done < *Size) {
+    const ssize_t n = ::write(Cast(File)->fd, in + done, *Size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *Size = done;
+      return FromErrno(errno);
+    }
+    done += static_cast<uint64_t>(n);
+  }
+  return PLAT_SUCCESS;
+}
+
+PlatStatus PlatFileSetSize(PlatFile File, uint64_t Size) {
+  if (File == nullptr) return PLAT_INVALID_PARAMETER;
+  return ::ftruncate(Cast(File)->fd, static_cast<off_t>(Size)) == 0 ? PLAT_SUCCESS
+                                                                     : FromErrno(errno);
+}
+
+PlatStatus PlatFileClose(PlatFile File) {
+  if (File == nullptr) return PLAT_INVALID_PARAMETER;
+  const int result = ::close(Cast(File)->fd);
+  delete Cast(File);
+  return result == 0 ? PLAT_SUCCESS : PLAT_DEVICE_ERROR;
+}
+
+PlatStatus PlatFileDeleteByName(const PlatChar16 *Name) {
+  if (Name == nullptr) return PLAT_INVALID_PARAMETER;
+  return ::unlink(ToUtf8(Name).c_str()) == 0 ? PLAT_SUCCESS : FromErrno(errno);
+}
+
+int PlatIsFile(const PlatChar16 *Name) {
+  if (Name == nullptr) return 0;
+  struct stat st {};
+  return ::stat(ToUtf8(Name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+}  // extern "C"

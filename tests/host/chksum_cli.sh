@@ -1,0 +1,54 @@
+#!/bin/sh
+# The Linux checksum tool on real files: report text, exit statuses, refusal
+# of a directory. Usage: chksum_cli.sh PATH-TO-chksum
+set -u
+tool="$1"
+dir="$(mktemp -d)"
+trap 'rm -rf "$dir"' EXIT
+cd "$dir" || exit 1
+failures=0
+
+expect() {  # expect NAME STATUS EXPECTED-OUTPUT -- ARGS...
+  name="$1"; want_status="$2"; want="$3"; shift 4
+  got="$("$tool" "$@")"
+  status=$?
+  if [ "$got" != "$want" ] || [ "$status" != "$want_status" ]; then
+    printf 'FAIL %s: status %s (want %s)\n--- got\n%s\n--- want\n%s\n' \
+      "$name" "$status" "$want_status" "$got" "$want"
+    failures=$((failures + 1))
+  fi
+}
+
+head -c 70000 /dev/zero | tr '\0' '\377' >ff.bin
+printf 'abc' >Mixed.Case
+: >empty.bin
+mkdir folder
+
+expect ff 0 "======= File Info =======
+File name            : ff.bin
+File size            : 0x11170
+Checksum(File Size)  : 0x01105E90
+Checksum(ZAN History): 5E90" -- ff.bin
+expect name-as-typed 0 "======= File Info =======
+File name            : ./Mixed.Case
+File size            : 0x3
+Checksum(File Size)  : 0x00000126
+Checksum(ZAN History): 0126" -- ./Mixed.Case
+expect empty 0 "======= File Info =======
+File name            : empty.bin
+File size            : 0x0
+Checksum(File Size)  : 0x00000000
+Checksum(ZAN History): 0000" -- empty.bin
+expect missing 14 "ERROR ! Open File failed!" -- missing.bin
+expect directory 15 "ERROR ! Open File failed!" -- folder
+expect no-argument 0 "Usage is: CheckSum filenameUnable to open (NULL)" --
+expect two-arguments 0 "ERROR! Parameters more than 2." -- a b
+expect version 0 "CheckSum Version: 1.0
+Usage is: CHKSUM <filename.ext> " -- '?x'
+
+# Output must carry plain "\n" line ends, as other Linux tools do.
+if "$tool" ff.bin | grep -q "$(printf '\r')"; then
+  echo "FAIL: carriage return in output"; failures=$((failures + 1))
+fi
+[ "$failures" -eq 0 ] && echo "chksum_cli: all passed"
+exit "$failures"
