@@ -13,6 +13,7 @@ void *memcpy (void *Destination, const void *Source, size_t Count);
 void *memmove (void *Destination, const void *Source, size_t Count);
 void *memset (void *Buffer, int Value, size_t Count);
 int  memcmp (const void *Left, const void *Right, size_t Count);
+void abort (void);
 
 void *
 memcpy (
@@ -56,4 +57,14 @@ memcmp (
 
   Difference = CompareMem (Left, Right, Count);
   return (Difference > 0) - (Difference < 0);
+}
+
+/* Called by the C++ standard headers where a checked operation cannot go on
+   (no exceptions here); stop where it happened. */
+void
+abort (
+  void
+  )
+{
+  __builtin_trap ();
 }
