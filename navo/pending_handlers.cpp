@@ -17,18 +17,6 @@ uint8_t ShowBoardFwVersion(FwKind, BoardReadMethod) { return 1; }
 
 uint8_t ShowFileFwVersion(const char16_t *, FwKind) { return 1; }
 
-uint8_t OverridePinCommand(OverridePinMode) { return 1; }
-
-PlatStatus EcOverridePinOn() { return PLAT_UNSUPPORTED; }
-
-PlatStatus EcOverridePinOff() { return PLAT_UNSUPPORTED; }
-
-bool EcOverridePinIsOn() { return false; }
-
-bool EcApiPresent() { return false; }
-
-uint8_t AutoUpdateCommand() { return 1; }
-
 PlatStatus ReadBoardFwVersion(FwVersion *, BoardReadMethod, uint8_t) { return PLAT_UNSUPPORTED; }
 
 FwuStatus ReadHeciFwVersion(FwVersion *) { return 1; }

@@ -428,12 +428,14 @@ PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *F
   std::u16string key = sim::Upper(path);
   if (auto f = b.fail_open.find(key); f != b.fail_open.end()) return f->second;
   bool directory = b.IsDir(path);
+  bool created = false;
   if (!directory && b.FindFile(path) == nullptr) {
     if ((Mode & PLAT_FILE_MODE_CREATE) == 0) return PLAT_NOT_FOUND;
     std::u16string parent = path.substr(0, path.rfind(u'\\'));
     if (parent.back() == u':') parent += u'\\';
     if (!b.IsDir(parent)) return PLAT_NOT_FOUND;
     b.files_[key] = Board::File{path, {}};
+    created = true;
   }
   auto *h = new PlatFileHandle;
   h->path = path;
@@ -441,6 +443,7 @@ PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *F
   h->directory = directory;
   ++b.open_files_;
   *File = h;
+  if (created && b.on_mutation) b.on_mutation(b, "create");
   return PLAT_SUCCESS;
 }
 
@@ -482,6 +485,7 @@ PlatStatus PlatFileWrite(PlatFile File, uint64_t *Size, const void *Buffer) {
   if (file->bytes.size() < File->position + *Size) file->bytes.resize(File->position + *Size);
   if (*Size != 0) std::memcpy(file->bytes.data() + File->position, Buffer, *Size);
   File->position += *Size;
+  if (b.on_mutation) b.on_mutation(b, "write");
   return PLAT_SUCCESS;
 }
 
@@ -492,6 +496,7 @@ PlatStatus PlatFileSetSize(PlatFile File, uint64_t Size) {
   Board::File *file = b.FindFile(File->path);
   if (file == nullptr) return PLAT_DEVICE_ERROR;
   file->bytes.resize(Size);
+  if (b.on_mutation) b.on_mutation(b, "set size");
   return PLAT_SUCCESS;
 }
 
@@ -508,7 +513,9 @@ PlatStatus PlatFileDeleteByName(const PlatChar16 *Name) {
   Board &b = Board::Current();
   std::u16string key = sim::Upper(b.Resolve(Name));
   if (auto f = b.fail_write.find(key); f != b.fail_write.end()) return f->second;
-  return b.files_.erase(key) != 0 ? PLAT_SUCCESS : PLAT_NOT_FOUND;
+  if (b.files_.erase(key) == 0) return PLAT_NOT_FOUND;
+  if (b.on_mutation) b.on_mutation(b, "delete");
+  return PLAT_SUCCESS;
 }
 
 int PlatIsFile(const PlatChar16 *Name) {
@@ -534,6 +541,7 @@ PlatStatus PlatExecute(const PlatChar16 *CommandLine, PlatStatus *CommandStatus)
   PlatStatus status = b.RunCommandLine(CommandLine);
   b.executed.push_back({CommandLine, status});
   if (CommandStatus != nullptr) *CommandStatus = status;
+  if (b.on_mutation) b.on_mutation(b, "execute");
   return PLAT_SUCCESS;
 }
 

@@ -172,6 +172,11 @@ class Board {
   int resets = 0;
   std::function<void(Board &)> on_reset;
 
+  // Called after each operation whose effect outlives a power cut: a file
+  // created, written, resized or deleted, a shell command line run. Tests use it
+  // to cut the power after a chosen step (the reset and the EC have their own).
+  std::function<void(Board &, std::string_view what)> on_mutation;
+
   // HECI: nullptr means no protocol installed.
   HeciDevice *heci = nullptr;
   int heci_locates = 0;
