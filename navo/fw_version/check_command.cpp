@@ -1,0 +1,105 @@
+// -CHKMEVER/-CHKTXEVER: compare the board's firmware version with a file's or a
+// typed one, advise, ask, and hand the answer to the calling script.
+#include "navo/console.h"
+#include "navo/fw_version/board_version.h"
+#include "navo/fw_version/commands.h"
+#include "navo/fw_version/image_version.h"
+#include "navo/fw_version/version_compare.h"
+#include "navo/fw_version/version_text.h"
+#include "platform/print.h"
+
+namespace {
+
+// The progress line that a slow read leaves behind is "Read Board %s FW
+// version..." (27 characters for ME, 28 for TXE), the 40-character notice and,
+// when the read fails, the method's "Fail": 71 or 72 characters. The rewrite
+// covers all of them so that no stray "Fail" stays at the end of the line.
+constexpr uint32_t kBoardLineWidthMe = 71;
+constexpr uint32_t kBoardLineWidthTxe = 72;
+constexpr uint32_t kMaxBoardLine = 80;
+
+uint32_t BoardLineWidth(FwKind kind) {
+  return kind == FwKind::Me ? kBoardLineWidthMe : kBoardLineWidthTxe;
+}
+
+// Writes `text` padded with blanks to the board line's width at the remembered
+// cursor position.
+void RewriteBoardLine(uint32_t column, uint32_t row, FwKind kind, const char16_t *text) {
+  char16_t line[kMaxBoardLine + 1];
+  const uint32_t width = BoardLineWidth(kind);
+  uint32_t n = 0;
+  for (; text[n] != u'\0' && n < width; ++n) line[n] = text[n];
+  for (; n < width; ++n) line[n] = u' ';
+  line[n] = u'\0';
+  PlatConsoleWriteAt(column, row, line);
+}
+
+void PrintVersionLine(const char16_t *format, FwKind kind, const FwVersion &v) {
+  Print(format, FwKindName(kind), v.Major, v.Minor, v.HotFix, v.Build);
+}
+
+}  // namespace
+
+uint8_t CheckFwVersion(VersionSource source, BoardReadMethod method, FwKind kind,
+                       const char16_t *value) {
+  FwVersion board{0, 0, 0, 0};
+  FwVersion file{0, 0, 0, 0};
+  uint32_t column = 0;
+  uint32_t row = 0;
+  PlatConsoleGetCursor(&column, &row);
+  const bool me = kind == FwKind::Me;
+
+  Print(u"Read Board %s FW version...", FwKindName(kind));
+  const BoardReadMethod chosen = CommandReadMethod(kind, method);
+  if (chosen == BoardReadMethod::MeInfoTool || chosen == BoardReadMethod::TxeInfoTool)
+    Print(u"Please wait(it may take a little longer)");
+
+  if (ReadBoardFwVersion(&board, chosen, Verbose) != PLAT_SUCCESS) {
+    RewriteBoardLine(column, row, kind, u"");
+    PlatConsoleWriteAt(column, row,
+                       me ? u"Read Board ME FW version...Fail" : u"Read Board TXE FW version...Fail");
+    return exit_status::kFailed;
+  }
+  RewriteBoardLine(column, row, kind,
+                   me ? u"Read Board ME FW version...OK" : u"Read Board TXE FW version...OK");
+  Print(u"\n");
+
+  Print(u"Read File %s FW version...", FwKindName(kind));
+  const PlatStatus status = source == VersionSource::SourceNumber
+                                ? ParseFwVersionText(value, &file)
+                                : ReadImageFwVersion(value, &file);
+  if (status != PLAT_SUCCESS) return exit_status::kFailed;
+  if (file.Major != 0) Print(u"OK\n");
+  Print(u"\n");
+
+  if (board.Major != 0)
+    PrintVersionLine(u"%s FW version on the board: %d.%d.%d.%d\n", kind, board);
+  else
+    Print(u"Error! Can not read %s FW Verion on the Board.\n", FwKindName(kind));
+  if (file.Major != 0)
+    PrintVersionLine(u"%s FW version in the File : %d.%d.%d.%d\n", kind, file);
+  else
+    Print(u"Error! Can not read %s FW Version in the File.  \n", FwKindName(kind));
+  if (board.Major == 0 || file.Major == 0) return exit_status::kFailed;
+
+  Print(u"\n");
+  const int order = CompareFwVersion(board, file);
+  if (order == 0) {
+    Print(u"Your current %s firmware is already latest version.\n", FwKindName(kind));
+    return exit_status::kNoUpdate;
+  }
+  uint8_t yes;
+  if (order < 0) {
+    Print(u"There is a new version of %s firmware. It is recommended to update.\n", FwKindName(kind));
+    yes = PromptUser(me ? u"Do you want to update BIOS and ME firmware"
+                        : u"Do you want to update BIOS and TXE firmware",
+                     PromptKind::PromptYesNo);
+  } else {
+    Print(u"%s firmware is an old version. Downgrade is not recommended.\n", FwKindName(kind));
+    yes = PromptUser(me ? u"Do you want to downgrade BIOS and ME firmware"
+                        : u"Do you want to downgrade BIOS and TXE firmware",
+                     PromptKind::PromptYesNo);
+  }
+  Print(u"\n");
+  return yes != 0 ? exit_status::kUpdate : exit_status::kNoUpdate;
+}
