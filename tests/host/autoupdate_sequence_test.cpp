@@ -1,0 +1,398 @@
+// The -ECOVRAUTO sequence through its state table: first run, the restart into
+// the generated script, the final run, and every failure the table names.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "autoupdate_machine_test.h"
+#include "navo/auto_update.h"
+#include "platform/sim/sim_board.h"
+#include "platform/sim/sim_ec.h"
+
+namespace {
+
+using autoupdate_test::kRootScript;
+using autoupdate_test::kWorkDir;
+using autoupdate_test::Machine;
+using sim::U16;
+
+const std::string kScriptForUpdate =
+    "@echo -off\r\n"
+    "FS0:\r\n"
+    "cd FS0:\\UPDATE\r\n"
+    "If exist UpdatewithEC_Step1.set then\r\n"
+    "go me1\r\n"
+    "endif\r\n"
+    "NAVO.efi -ECOVRAUTO\r\n";
+
+const char16_t kNotice[] =
+    u"+-------------------------------------------------------------------+\r\n"
+    u"|  Notice:                                                          |\r\n"
+    u"|  1.The system will restart several times and update automatically.|\r\n"
+    u"|  2.Please do not remove any boot devices.                         |\r\n"
+    u"|  3.Please make sure that EFI device is the first boot.            |\r\n"
+    u"+-------------------------------------------------------------------+\r\n"
+    u"Continue (Y/N)?\r\n";
+
+const char16_t kClosing[] =
+    u"+-------------------------------------------------------------------+\r\n"
+    u"|  The update program will restart for the last time.               |\r\n"
+    u"|                                                                   |\r\n"
+    u"|  If update fails, please check error message.                     |\r\n"
+    u"|  After rebooting, please re-execute this batch.                   |\r\n"
+    u"|                                                                   |\r\n"
+    u"|  If update is successful, after rebooting,                        |\r\n"
+    u"|  please run ME Close/TXE Close to ensure system security.         |\r\n"
+    u"+-------------------------------------------------------------------+\r\n"
+    u"\r\n<Enter any key to continue>";
+
+const char16_t kCopyLine[] = u"cp -q FS0:\\UPDATE\\startup.nsh FS0:\\startup.nsh";
+const char16_t kMarkerLine[] = u"echo \"Update with EC support step 1.\" >> UpdatewithEC_Step1.set";
+const char16_t kRemoveLine[] = u"rm FS0:\\startup.nsh";
+
+std::vector<std::u16string> Lines(const sim::Board &board) {
+  std::vector<std::u16string> lines;
+  for (const auto &e : board.executed) lines.push_back(e.line);
+  return lines;
+}
+
+bool PinWritten(const sim::SimEc &ec) {
+  for (const auto &t : ec.transactions)
+    if (t.write) return true;
+  return false;
+}
+
+TEST(AutoUpdateSequence, IdleToArmedToIdle) {
+  Machine m;
+  EXPECT_EQ(m.TypeCommand('y'), 0);
+
+  // Armed: the 108-byte script in the root, the local copy gone, pin on, marker
+  // made by the shell, one reset.
+  const auto script = m.board.FileBytes(kRootScript);
+  EXPECT_EQ(script.size(), 108u);
+  EXPECT_EQ(std::string(script.begin(), script.end()), kScriptForUpdate);
+  EXPECT_FALSE(m.LocalScript());
+  EXPECT_TRUE(m.ec.PinOn());
+  EXPECT_EQ(m.ec.PinRegister(), 0x80);
+  EXPECT_TRUE(m.Step1());
+  EXPECT_EQ(m.State(), "Armed, pin on");
+  EXPECT_EQ(m.board.resets, 1);
+  EXPECT_EQ(m.board.stalls, std::vector<uint64_t>{500});
+  EXPECT_EQ(Lines(m.board), (std::vector<std::u16string>{kCopyLine, kMarkerLine}));
+  EXPECT_EQ(m.board.screen.Raw(), std::u16string(kNotice) +
+                                      u"Preparing Update files...OK\r\n"
+                                      u"Adjust EC FW override Status...OK\r\n"
+                                      u"\r\nRestarting, please wait...");
+  EXPECT_EQ(m.board.OpenFiles(), 0u);
+  EXPECT_EQ(m.ec.protocol_errors, 0);
+
+  // The restart: the script runs the maker's update with the pin on, then the
+  // final run, which resets once more; the third start finds nothing to do.
+  const std::size_t shown = m.board.screen.Raw().size();
+  m.board.executed.clear();
+  bool pin_on_at_prompt = false;
+  m.board.keys.clear();
+  m.script_key = '\0';  // the any-key prompt gets no key until the test looks
+  m.board.starve_limit = 10;
+  m.board.on_keys_starved = [&](sim::Board &b) {
+    pin_on_at_prompt = m.ec.PinOn();
+    b.PressScan(0x17);  // Escape: a scan code alone is a key too
+  };
+  EXPECT_EQ(m.Start(), 2);
+  EXPECT_TRUE(m.problems.empty()) << m.problems.front();
+  EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
+  EXPECT_TRUE(pin_on_at_prompt);
+  EXPECT_EQ(m.results, (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(m.State(), "Idle, pin off");
+  EXPECT_EQ(m.ec.PinRegister(), 0x00);
+  EXPECT_EQ(m.board.resets, 2);
+  EXPECT_EQ(Lines(m.board), std::vector<std::u16string>{kRemoveLine});
+  EXPECT_EQ(m.board.screen.Raw().substr(shown),
+            std::u16string(kClosing) + u"Restore FW override pin Status...OK\r\n\r\n");
+  EXPECT_EQ(m.boots, 2);
+}
+
+TEST(AutoUpdateSequence, DeclinedWritesNothing) {
+  for (char key : {'n', 'N'}) {
+    Machine m;
+    const auto files = m.board.FileNames();
+    m.board.Type("x\r");  // ignored by the prompt before the answer
+    m.board.keys.push_front({0x01, 0});
+    m.board.Type(std::string(1, key));
+    EXPECT_EQ(AutoUpdateCommand(), 2);
+    EXPECT_EQ(m.board.screen.Raw(), std::u16string(kNotice) + u"\r\nUser canceled update.\r\n\r\n");
+    EXPECT_EQ(m.board.FileNames(), files);
+    EXPECT_TRUE(m.board.executed.empty());
+    EXPECT_TRUE(m.board.port_log.empty());
+    EXPECT_EQ(m.board.resets, 0);
+  }
+}
+
+// The failures of the first run and what each leaves behind.
+struct FirstRunFailure {
+  const char *name;
+  std::function<void(Machine &)> arrange;
+  std::u16string tail;  // output after "Preparing Update files..."
+  std::string state;
+  bool local_script;
+};
+
+TEST(AutoUpdateSequence, FirstRunFailures) {
+  const FirstRunFailure cases[] = {
+      {"F04 open", [](Machine &m) { m.board.fail_open[sim::Upper(u"FS0:\\UPDATE\\startup.nsh")] = PLAT_ACCESS_DENIED; },
+       u"Fail.\r\n\r\nError F04: Open File failed!\r\n", "Idle, pin off", false},
+      {"F04 write", [](Machine &m) { m.board.fail_write[sim::Upper(u"FS0:\\UPDATE\\startup.nsh")] = PLAT_DEVICE_ERROR; },
+       u"Fail.\r\n\r\nError F04: Write File failed!\r\n", "Idle, pin off, local copy", true},
+      {"F10 copy", [](Machine &m) { m.board.fail_write[sim::Upper(kRootScript)] = PLAT_ACCESS_DENIED; },
+       u"OK\r\nFail\r\n\r\nError F10: An error occurs when copying \"startup.nsh\" to root directory\r\n",
+       "Idle, pin off, local copy", true},
+      {"F10 copy: shell cannot run it", [](Machine &m) { m.board.execute_result = PLAT_OUT_OF_RESOURCES; },
+       u"OK\r\nFail\r\n\r\nError F10: An error occurs when copying \"startup.nsh\" to root directory\r\n",
+       "Idle, pin off, local copy", true},
+      {"F09 no API table", [](Machine &m) { m.ec.SetRegister(0, 0, 0xFF); },
+       u"OK\r\nAdjust EC FW override Status...Fail.\r\n\r\nError F09: Not Find EC API table.",
+       "Orphan script, pin off", false},
+      {"F09 no EC at all", [](Machine &m) { m.board.devices.clear(); },
+       u"OK\r\nAdjust EC FW override Status...Fail.\r\n\r\nError F09: Not Find EC API table.",
+       "Orphan script, pin off", false},
+  };
+  for (const FirstRunFailure &c : cases) {
+    SCOPED_TRACE(c.name);
+    Machine m;
+    c.arrange(m);
+    EXPECT_EQ(m.TypeCommand('y'), 1);
+    EXPECT_EQ(m.board.screen.Raw(), std::u16string(kNotice) + u"Preparing Update files..." + c.tail);
+    m.board.devices = {&m.ec};
+    EXPECT_EQ(m.State(), c.state);
+    EXPECT_EQ(m.LocalScript(), c.local_script);
+    if (c.local_script) {
+      // What is there holds no more than the script.
+      const auto bytes = m.board.FileBytes(u"FS0:\\UPDATE\\startup.nsh");
+      EXPECT_EQ(std::string(bytes.begin(), bytes.end()), kScriptForUpdate.substr(0, bytes.size()));
+    }
+    EXPECT_FALSE(m.Step1());
+    EXPECT_FALSE(PinWritten(m.ec));
+    EXPECT_EQ(m.board.resets, 0);
+    EXPECT_EQ(m.board.OpenFiles(), 0u);
+  }
+}
+
+// After F09 the orphan script asks again at the next start; with the EC back
+// the sequence then completes.
+TEST(AutoUpdateSequence, OrphanScriptAsksAgain) {
+  Machine m;
+  m.ec.SetRegister(0, 0, 0xFF);
+  EXPECT_EQ(m.TypeCommand('y'), 1);
+  ASSERT_EQ(m.State(), "Orphan script, pin off");
+
+  m.script_key = 'n';
+  const std::size_t shown = m.board.screen.Raw().size();
+  EXPECT_EQ(m.Start(), 1);
+  EXPECT_EQ(m.results.back(), 2);
+  EXPECT_TRUE(m.GoRuns().empty());  // no marker: the maker's update is skipped
+  EXPECT_EQ(m.board.screen.Raw().substr(shown, std::size(kNotice) - 1), kNotice);
+  EXPECT_EQ(m.State(), "Orphan script, pin off");
+
+  m.ec.SetRegister(0, 0, 0x01);
+  m.script_key = 'y';
+  EXPECT_EQ(m.Start(), 3);
+  EXPECT_TRUE(m.problems.empty());
+  EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
+  EXPECT_EQ(m.State(), "Idle, pin off");
+}
+
+TEST(AutoUpdateSequence, FinalRunRemovalFails) {
+  Machine m;
+  ASSERT_EQ(m.TypeCommand('y'), 0);
+  m.board.fail_write[sim::Upper(kRootScript)] = PLAT_ACCESS_DENIED;
+  m.board.screen = sim::Screen();
+  m.board.SetCurDir(kWorkDir);
+  EXPECT_EQ(AutoUpdateCommand(), 1);
+  EXPECT_EQ(m.board.screen.Raw(),
+            u"Fail\r\n\r\nError F11: An error occurs when removing \"startup.nsh\" in root directory\r\n");
+  // The marker goes all the same; the pin stays on; the script that could not be
+  // removed is an orphan that asks again at the next start.
+  EXPECT_EQ(m.State(), "Orphan script, pin on");
+  EXPECT_EQ(m.board.resets, 1);
+  m.board.fail_write.clear();
+  m.script_key = 'y';
+  EXPECT_EQ(m.Start(), 3);
+  EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
+  EXPECT_EQ(m.State(), "Idle, pin off");
+}
+
+TEST(AutoUpdateSequence, FinalRunLosesTheEc) {
+  Machine m;
+  ASSERT_EQ(m.TypeCommand('y'), 0);
+  m.after_go = [](Machine &mm) { mm.board.devices.clear(); };
+  const std::size_t shown = m.board.screen.Raw().size();
+  EXPECT_EQ(m.Start(), 1);
+  EXPECT_EQ(m.results.back(), 1);
+  EXPECT_EQ(m.board.screen.Raw().substr(shown),
+            std::u16string(kClosing) +
+                u"Restore FW override pin Status...Fail.\r\n\r\nError F09: Not Find EC API table.");
+  EXPECT_EQ(m.State(), "Idle, pin on");
+  EXPECT_EQ(m.board.resets, 1);
+}
+
+struct MarkerCase {
+  const char *name;
+  bool step1, step2;
+  const char *expected;  // "final", "nothing"
+};
+
+TEST(AutoUpdateSequence, MarkersChooseTheStep) {
+  const MarkerCase cases[] = {
+      {"both markers: final run", true, true, "final"},
+      {"Step1 only: final run", true, false, "final"},
+      {"Step2 only: nothing", false, true, "nothing"},
+  };
+  for (const MarkerCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    Machine m;
+    m.board.PutFile(kRootScript, kScriptForUpdate);
+    if (c.step1) m.board.PutFile(u"FS0:\\UPDATE\\UpdatewithEC_Step1.set", std::string_view("x"));
+    if (c.step2) m.board.PutFile(u"FS0:\\UPDATE\\UpdatewithEC_Step2.set", std::string_view("x"));
+    m.ec.SetRegister(1, 0x21, 0x80);
+    const auto files = m.board.FileNames();
+    m.board.Type("y");
+    const uint8_t result = AutoUpdateCommand();
+    EXPECT_EQ(result, 0);
+    if (std::string(c.expected) == "nothing") {
+      EXPECT_EQ(m.board.screen.Raw(), u"");
+      EXPECT_EQ(m.board.FileNames(), files);
+      EXPECT_TRUE(m.board.executed.empty());
+      EXPECT_TRUE(m.board.port_log.empty());
+      EXPECT_EQ(m.board.keys.size(), 1u);
+    } else {
+      EXPECT_EQ(Lines(m.board), std::vector<std::u16string>{kRemoveLine});
+      EXPECT_FALSE(m.Step1());
+      EXPECT_EQ(m.Step2(), c.step2);
+      EXPECT_FALSE(m.RootScript());
+      EXPECT_FALSE(m.ec.PinOn());
+      EXPECT_EQ(m.board.resets, 1);
+    }
+  }
+}
+
+// An older, longer startup.nsh in the working directory is replaced by exactly
+// the generated bytes.
+TEST(AutoUpdateSequence, OlderLongerLocalScriptIsCut) {
+  Machine m;
+  m.board.PutFile(u"FS0:\\UPDATE\\startup.nsh", std::string(400, '#'));
+  m.board.fail_write[sim::Upper(kRootScript)] = PLAT_ACCESS_DENIED;  // keep the local copy to look at
+  EXPECT_EQ(m.TypeCommand('y'), 1);
+  const auto bytes = m.board.FileBytes(u"FS0:\\UPDATE\\startup.nsh");
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), kScriptForUpdate);
+}
+
+// The working directory decides the script, the copy and the removal.
+struct DirCase {
+  const char *name;
+  std::u16string dir;
+  const char *result;  // "armed", "refused: too long"
+};
+
+TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
+  // 72 characters of directory and mapping name together fit; 73 do not.
+  const std::u16string fits = u"FS0:\\" + std::u16string(63, u'D');      // 68 + 4
+  const std::u16string too_long = u"FS0:\\" + std::u16string(64, u'D');  // 69 + 4
+  const std::u16string long_map = u"FS0123456789ABCD:\\X";                 // prefix of 17
+  const std::u16string huge = u"FS0:\\" + std::u16string(5000, u'E');
+  const DirCase cases[] = {
+      {"72 fit", fits, "armed"},
+      {"73 are refused", too_long, "too long"},
+      {"mapping name over 15", long_map, "too long"},
+      {"far too long", huge, "too long"},
+  };
+  for (const DirCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    Machine m(c.dir);
+    const uint8_t result = m.TypeCommand('y');
+    if (std::string(c.result) == "armed") {
+      EXPECT_EQ(result, 0);
+      const std::u16string copy = u"cp -q " + c.dir + u"\\startup.nsh FS0:\\startup.nsh";
+      EXPECT_EQ(copy.size(), 103u);
+      EXPECT_EQ(Lines(m.board), (std::vector<std::u16string>{copy, kMarkerLine}));
+      EXPECT_EQ(m.board.FileBytes(kRootScript).size(), 93u + 4u + c.dir.size());
+      EXPECT_EQ(m.Start(), 2);
+      EXPECT_TRUE(m.problems.empty());
+      EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
+      EXPECT_EQ(m.State(), "Idle, pin off");
+    } else {
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(m.board.screen.Raw(),
+                std::u16string(kNotice) +
+                    u"Preparing Update files...Fail\r\n\r\nError F12: The current directory path is too "
+                    u"long (at most 72 characters with its mapping name).\r\n");
+      EXPECT_TRUE(m.board.executed.empty());
+      EXPECT_TRUE(m.board.port_log.empty());
+      EXPECT_FALSE(m.LocalScript());
+      EXPECT_FALSE(m.RootScript());
+    }
+  }
+}
+
+TEST(AutoUpdateSequence, NoCurrentDirectory) {
+  for (bool empty_text : {false, true}) {
+    Machine m;
+    if (empty_text) {
+      m.board.cur_dir = u"";
+    } else {
+      m.board.cur_dir.reset();
+    }
+    m.board.Type("y");
+    const auto files = m.board.FileNames();
+    EXPECT_EQ(AutoUpdateFirstRun(), 1);
+    EXPECT_EQ(m.board.screen.Raw(), std::u16string(kNotice) +
+                                        u"Preparing Update files...Fail\r\n\r\nError F12: No current "
+                                        u"directory. Change to the folder of the update files first.\r\n");
+    EXPECT_EQ(m.board.FileNames(), files);
+    EXPECT_TRUE(m.board.executed.empty());
+    EXPECT_TRUE(m.board.port_log.empty());
+
+    // A final run started by hand without one leaves marker and pin alone.
+    m.board.screen = sim::Screen();
+    m.ec.SetRegister(1, 0x21, 0x80);
+    EXPECT_EQ(AutoUpdateFinalRun(), 1);
+    EXPECT_EQ(m.board.screen.Raw(), u"Fail\r\n\r\nError F12: No current directory. Change to the "
+                                    u"folder of the update files first.\r\n");
+    EXPECT_TRUE(m.board.executed.empty());
+    EXPECT_TRUE(m.ec.PinOn());
+  }
+}
+
+// Run from the root of the mapping the local script is the root script: it is
+// neither copied onto itself nor deleted, and the sequence completes.
+TEST(AutoUpdateSequence, RootWorkingDirectory) {
+  Machine m(u"FS0:\\");
+  EXPECT_EQ(m.TypeCommand('y'), 0);
+  EXPECT_EQ(Lines(m.board), std::vector<std::u16string>{kMarkerLine});
+  const auto script = m.board.FileBytes(kRootScript);
+  EXPECT_EQ(std::string(script.begin(), script.end()),
+            "@echo -off\r\nFS0:\r\ncd FS0:\\\r\nIf exist UpdatewithEC_Step1.set then\r\ngo me1\r\n"
+            "endif\r\nNAVO.efi -ECOVRAUTO\r\n");
+  EXPECT_EQ(m.State(), "Armed, pin on");
+  EXPECT_EQ(m.Start(), 2);
+  EXPECT_TRUE(m.problems.empty());
+  EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
+  EXPECT_EQ(m.State(), "Idle, pin off");
+}
+
+// A current directory without ":" is its own mapping prefix, so the copy would
+// again be the file onto itself.
+TEST(AutoUpdateSequence, DirectoryWithoutMappingName) {
+  Machine m;
+  m.board.cur_dir = u"\\UPDATE";
+  m.board.AddDir(u"\\UPDATE");
+  m.board.Type("y");
+  EXPECT_EQ(AutoUpdateFirstRun(), 0);
+  const auto script = m.board.FileBytes(u"\\UPDATE\\startup.nsh");
+  EXPECT_EQ(std::string(script.begin(), script.end()),
+            "@echo -off\r\n\\UPDATE\r\ncd \\UPDATE\r\nIf exist UpdatewithEC_Step1.set then\r\ngo me1\r\n"
+            "endif\r\nNAVO.efi -ECOVRAUTO\r\n");
+  EXPECT_EQ(Lines(m.board), std::vector<std::u16string>{kMarkerLine});
+}
+
+}  // namespace
