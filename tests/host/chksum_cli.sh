@@ -20,6 +20,8 @@ expect() {  # expect NAME STATUS EXPECTED-OUTPUT -- ARGS...
 }
 
 head -c 70000 /dev/zero | tr '\0' '\377' >ff.bin
+# Over a megabyte: read by mapping the file into the buffer.
+head -c 1048579 /dev/zero | tr '\0' '\377' >big.bin
 printf 'abc' >Mixed.Case
 : >empty.bin
 mkdir folder
@@ -29,6 +31,11 @@ File name            : ff.bin
 File size            : 0x11170
 Checksum(File Size)  : 0x01105E90
 Checksum(ZAN History): 5E90" -- ff.bin
+expect big 0 "======= File Info =======
+File name            : big.bin
+File size            : 0x100003
+Checksum(File Size)  : 0x0FF002FD
+Checksum(ZAN History): 02FD" -- big.bin
 expect name-as-typed 0 "======= File Info =======
 File name            : ./Mixed.Case
 File size            : 0x3
