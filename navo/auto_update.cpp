@@ -255,7 +255,8 @@ uint8_t AutoUpdateFirstRun() {
 
   Print(u"Adjust EC FW override Status...");
   if (EcOverridePinOn() != PLAT_SUCCESS) {
-    Print(u"Fail.\n\nError F09: Not Find EC API table.");
+    // Line ended, or the shell's prompt would be drawn over it.
+    Print(u"Fail.\n\nError F09: Not Find EC API table.\n");
     return exit_status::kFailed;
   }
   Print(u"OK\n");
@@ -291,7 +292,7 @@ uint8_t AutoUpdateFinalRun() {
   static_cast<void>(PromptUser(u"", PromptKind::PromptAnyKey));
   Print(u"Restore FW override pin Status...");
   if (EcOverridePinOff() != PLAT_SUCCESS) {
-    Print(u"Fail.\n\nError F09: Not Find EC API table.");
+    Print(u"Fail.\n\nError F09: Not Find EC API table.\n");
     return exit_status::kFailed;
   }
   Print(u"OK\n\n");

@@ -88,7 +88,9 @@ uint8_t OverridePinCommand(OverridePinMode mode) {
   Print(u"Adjust EC FW override PIN...");
   if (!EcApiPresent()) {
     Print(u"Fail\n\n");
-    Print(u"Error F09: Not Find EC API table.");
+    // Ended with a line end: the shell draws its prompt at the start of the
+    // cursor's row and would write over an unended error line.
+    Print(u"Error F09: Not Find EC API table.\n");
     return exit_status::kFailed;
   }
   // The probe has just passed; the on/off operations probe again on their own,

@@ -151,10 +151,10 @@ TEST(AutoUpdateSequence, FirstRunFailures) {
        u"OK\r\nFail\r\n\r\nError F10: An error occurs when copying \"startup.nsh\" to root directory\r\n",
        "Idle, pin off, local copy", true},
       {"F09 no API table", [](Machine &m) { m.ec.SetRegister(0, 0, 0xFF); },
-       u"OK\r\nAdjust EC FW override Status...Fail.\r\n\r\nError F09: Not Find EC API table.",
+       u"OK\r\nAdjust EC FW override Status...Fail.\r\n\r\nError F09: Not Find EC API table.\r\n",
        "Orphan script, pin off", false},
       {"F09 no EC at all", [](Machine &m) { m.board.devices.clear(); },
-       u"OK\r\nAdjust EC FW override Status...Fail.\r\n\r\nError F09: Not Find EC API table.",
+       u"OK\r\nAdjust EC FW override Status...Fail.\r\n\r\nError F09: Not Find EC API table.\r\n",
        "Orphan script, pin off", false},
   };
   for (const FirstRunFailure &c : cases) {
@@ -231,7 +231,7 @@ TEST(AutoUpdateSequence, FinalRunLosesTheEc) {
   EXPECT_EQ(m.results.back(), 1);
   EXPECT_EQ(m.board.screen.Raw().substr(shown),
             std::u16string(kClosing) +
-                u"Restore FW override pin Status...Fail.\r\n\r\nError F09: Not Find EC API table.");
+                u"Restore FW override pin Status...Fail.\r\n\r\nError F09: Not Find EC API table.\r\n");
   EXPECT_EQ(m.State(), "Idle, pin on");
   EXPECT_EQ(m.board.resets, 1);
 }

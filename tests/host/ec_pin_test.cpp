@@ -146,7 +146,7 @@ TEST(EcPin, EcWithoutApiTable) {
 
   EXPECT_EQ(OverridePinCommand(OverridePinMode::PinOn), 1);
   EXPECT_EQ(board.screen.Raw(),
-            u"Adjust EC FW override PIN...Fail\r\n\r\nError F09: Not Find EC API table.");
+            u"Adjust EC FW override PIN...Fail\r\n\r\nError F09: Not Find EC API table.\r\n");
   EXPECT_EQ(Traffic(board.port_log), kProbe);
   EXPECT_EQ(ec.PinRegister(), 0x00);
 
@@ -169,7 +169,7 @@ TEST(EcPin, SilentEcRunsEveryWaitToItsEnd) {
     sim::Board board;
     EXPECT_EQ(OverridePinCommand(mode), 1);
     EXPECT_EQ(board.screen.Raw(),
-              u"Adjust EC FW override PIN...Fail\r\n\r\nError F09: Not Find EC API table.");
+              u"Adjust EC FW override PIN...Fail\r\n\r\nError F09: Not Find EC API table.\r\n");
     EXPECT_EQ(Traffic(board.port_log),
               "R68 R6Cx65535 W6C:88 R6Cx65535 W68:00 R6Cx65535 W68:00 R6Cx65536 R68 R68");
   }
