@@ -49,7 +49,8 @@ export CONF_PATH="$WS/Conf"
 mkdir -p "$CONF_PATH"
 
 cd "$EDK2"
-set +u  # edksetup.sh reads unset variables
+set --   # a sourced edksetup.sh would take our arguments for its own
+set +u  # and it reads unset variables
 # shellcheck disable=SC1091
 . ./edksetup.sh >/dev/null
 set -u
