@@ -3,7 +3,7 @@
 # board EC (tools/qemu-ec/zan_ec.c) so the firmware tests and `make run` have
 # something answering on the EC host ports 0x68/0x6C.
 #
-#   result: .cache/qemu-ec/build/qemu-system-x86_64  (run it with -L /usr/share/qemu)
+#   result: .cache/qemu-ec/build/qemu-system-x86_64  (finds Debian's ROMs by itself)
 #
 # QEMU comes from Debian's `qemu` source package, fetched through a private
 # deb-src apt configuration so the system's apt sources stay untouched.
@@ -22,7 +22,9 @@ BIN="$BUILD/qemu-system-x86_64"
 DEV="$ROOT/tools/qemu-ec"
 VERSION="7.2"
 PACKAGES=(dpkg-dev xz-utils build-essential pkg-config ninja-build meson python3-venv
-          libglib2.0-dev libpixman-1-dev libfdt-dev)
+          libglib2.0-dev libpixman-1-dev libfdt-dev
+          # ROMs the binary loads at run time (it installs none of its own)
+          qemu-system-data seabios ipxe-qemu ovmf)
 
 log() { printf 'qemu-ec: %s\n' "$*"; }
 
@@ -32,14 +34,16 @@ stamp_of() {
 }
 STAMP_FILE="$CACHE/built.stamp"
 want="$(stamp_of)"
-if [ -x "$BIN" ] && [ "$(cat "$STAMP_FILE" 2>/dev/null)" = "$want" ]; then
+if [ -x "$BIN" ] && [ -L "$BUILD/qemu-bundle/usr/share/seabios" ] &&
+   [ "$(cat "$STAMP_FILE" 2>/dev/null)" = "$want" ]; then
   exit 0
 fi
 
 mkdir -p "$CACHE"
 exec 9>"$CACHE/.lock"
 flock 9
-if [ -x "$BIN" ] && [ "$(cat "$STAMP_FILE" 2>/dev/null)" = "$want" ]; then
+if [ -x "$BIN" ] && [ -L "$BUILD/qemu-bundle/usr/share/seabios" ] &&
+   [ "$(cat "$STAMP_FILE" 2>/dev/null)" = "$want" ]; then
   exit 0
 fi
 
@@ -110,19 +114,24 @@ replace_block "$SRC/hw/misc/trace-events" "$(cat "$DEV/trace-events")"
 DEVICES_MAK="$SRC/configs/devices/x86_64-softmmu/zan-ec.mak"
 cat >"$CACHE/x86_64-zan.mak.new" <<'MAK'
 # q35 with its own chipset devices (ICH9 LPC with the ISA bus, AHCI, pflash,
-# ISA serial) plus our EC.
+# ISA serial), the VGA and parallel port that q35 adds unless told not to
+# (so the usual command lines work unchanged), plus our EC.
 CONFIG_Q35=y
+CONFIG_VGA_PCI=y
+CONFIG_PARALLEL=y
 CONFIG_ZAN_EC=y
 MAK
 CONFIGURE_ARGS=(--target-list=x86_64-softmmu --without-default-features --without-default-devices
   --with-devices-x86_64=zan-ec --audio-drv-list= --disable-debug-info
   --enable-fdt=system --disable-install-blobs --disable-werror --disable-docs
-  --disable-guest-agent --disable-tools)
+  --disable-guest-agent --disable-tools
+  # Debian's ROM directories, as Debian's own build has them; -L /usr/share/qemu also works
+  --firmwarepath=/usr/share/qemu:/usr/share/seabios:/usr/lib/ipxe/qemu)
 # The Kconfig text is read by configure only, so a change to it reconfigures.
 args_now="$(printf '%s\n' "${CONFIGURE_ARGS[@]}"; cat "$CACHE/x86_64-zan.mak.new" "$DEV/Kconfig")"
 if [ ! -f "$BUILD/build.ninja" ] || [ "$(cat "$CACHE/configure.args" 2>/dev/null)" != "$args_now" ]; then
   mv "$CACHE/x86_64-zan.mak.new" "$DEVICES_MAK"
-  rm -rf "$BUILD"
+  # configure runs again in place; ninja then rebuilds only what changed.
   mkdir -p "$BUILD"
   log "configuring"
   (cd "$BUILD" && "$SRC/configure" "${CONFIGURE_ARGS[@]}") >"$CACHE/configure.log" 2>&1 || {
@@ -136,5 +145,12 @@ fi
 log "building qemu-system-x86_64 (about 1.5 minutes on 2 cores when clean)"
 ninja -C "$BUILD" -j"$(nproc)" qemu-system-x86_64 >"$CACHE/build.log" 2>&1 || {
   grep -E -A5 'error|FAILED' "$CACHE/build.log" | head -60; exit 1; }
+# Run from the build tree, QEMU looks for its ROMs only inside build/qemu-bundle
+# (the firmware path prefixed by it); point those places at Debian's ROMs.
+for d in /usr/share/qemu /usr/share/seabios /usr/lib/ipxe/qemu; do
+  mkdir -p "$BUILD/qemu-bundle$(dirname "$d")"
+  rm -rf "$BUILD/qemu-bundle$d"
+  ln -s "$d" "$BUILD/qemu-bundle$d"
+done
 printf '%s\n' "$want" >"$STAMP_FILE"
 log "ready: $BIN"
