@@ -55,9 +55,20 @@ uint8_t CheckFwVersion(VersionSource source, BoardReadMethod method, FwKind kind
     Print(u"Please wait(it may take a little longer)");
 
   if (ReadBoardFwVersion(&board, chosen, Verbose) != PLAT_SUCCESS) {
+    uint32_t end_column = 0;
+    uint32_t end_row = 0;
+    PlatConsoleGetCursor(&end_column, &end_row);
     RewriteBoardLine(column, row, kind, u"");
     PlatConsoleWriteAt(column, row,
                        me ? u"Read Board ME FW version...Fail" : u"Read Board TXE FW version...Fail");
+    // The shell draws its prompt from the first column of the cursor's row:
+    // left on the rewritten line, the cursor would let the prompt overwrite it
+    // or the method's error line below. Go back below what the method printed,
+    // or end the line when it printed nothing.
+    if (end_row > row)
+      PlatConsoleWriteAt(end_column, end_row, u"");
+    else
+      Print(u"\n");
     return exit_status::kFailed;
   }
   RewriteBoardLine(column, row, kind,

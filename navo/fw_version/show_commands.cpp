@@ -2,6 +2,7 @@
 #include "navo/fw_version/board_version.h"
 #include "navo/fw_version/commands.h"
 #include "navo/fw_version/image_version.h"
+#include "platform/platform.h"
 #include "platform/print.h"
 
 namespace {
@@ -29,8 +30,18 @@ uint8_t ShowFileFwVersion(const char16_t *file_name, FwKind kind) {
 uint8_t ShowBoardFwVersion(FwKind kind, BoardReadMethod method) {
   FwVersion version{0, 0, 0, 0};
   Print(u"Read Board %s FW version...", FwKindName(kind));
-  if (ReadBoardFwVersion(&version, CommandReadMethod(kind, method), Verbose) != PLAT_SUCCESS)
+  uint32_t column = 0;
+  uint32_t row = 0;
+  PlatConsoleGetCursor(&column, &row);
+  if (ReadBoardFwVersion(&version, CommandReadMethod(kind, method), Verbose) != PLAT_SUCCESS) {
+    // A method that fails silently (HECI, the setup variable) leaves the cursor
+    // behind the progress text, where the shell's prompt would overwrite it.
+    uint32_t now_column = 0;
+    uint32_t now_row = 0;
+    PlatConsoleGetCursor(&now_column, &now_row);
+    if (now_column == column && now_row == row) Print(u"\n");
     return exit_status::kFailed;
+  }
   Print(u"OK\n\n");
   if (version.Major == 0) {
     PrintMissingVersion();

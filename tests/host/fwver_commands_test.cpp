@@ -382,13 +382,55 @@ TEST(FwverCheck, RewriteGoesToTheRememberedPosition) {
                            u"1.2.3.4"),
             kFailed);
   const auto &writes = t.board.screen.PositionedWrites();
-  ASSERT_EQ(writes.size(), 2u);
+  ASSERT_EQ(writes.size(), 3u);
   EXPECT_EQ(writes[0].column, 3u);
   EXPECT_EQ(writes[0].row, 1u);
   EXPECT_EQ(writes[0].text, std::u16string(71, u' '));
   EXPECT_EQ(writes[1].text, u"Read Board ME FW version...Fail");
   EXPECT_EQ(writes[1].column, 3u);
   EXPECT_EQ(t.Shown()[0], "   Read Board ME FW version...Fail");
+  // Then back below the method's error line.
+  EXPECT_EQ(writes[2].text, u"");
+  EXPECT_EQ(writes[2].column, 0u);
+  EXPECT_EQ(writes[2].row, 4u);
+}
+
+// The shell draws its prompt from the first column of the cursor's row; after a
+// failure the cursor must stand at the start of a line below all output.
+TEST(FwverCheck, FailuresLeaveTheCursorBelowTheOutput) {
+  struct Case {
+    const char *what;
+    std::function<uint8_t(Bench &)> run;
+  };
+  const Case cases[] = {
+      {"check, silent method",
+       [](Bench &) {
+         return CheckFwVersion(VersionSource::SourceNumber, BoardReadMethod::BiosSetupVariable,
+                               FwKind::Me, u"1.2.3.4");
+       }},
+      {"check, tool method with an error line",
+       [](Bench &t) {
+         InstallTool(t.board, u"MeInfo.efi", u"n/a\r\n");
+         return CheckFwVersion(VersionSource::SourceNumber, BoardReadMethod::Auto, FwKind::Me,
+                               u"1.2.3.4");
+       }},
+      {"board display, silent method",
+       [](Bench &) { return ShowBoardFwVersion(FwKind::Me, BoardReadMethod::FwUpdateLib); }},
+      {"board display, tool method with an error line",
+       [](Bench &t) {
+         InstallTool(t.board, u"MeInfo.efi", u"n/a\r\n");
+         return ShowBoardFwVersion(FwKind::Me, BoardReadMethod::Auto);
+       }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    Bench t;
+    EXPECT_EQ(c.run(t), kFailed);
+    uint32_t column = 99, row = 99;
+    t.board.screen.Cursor(&column, &row);
+    EXPECT_EQ(column, 0u);
+    EXPECT_EQ(row, t.board.screen.Lines().size());
+  }
 }
 
 }  // namespace

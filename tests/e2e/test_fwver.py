@@ -1,0 +1,269 @@
+"""Firmware version commands in the real UEFI Shell: -FILEMEVER/-FILETXEVER on synthetic BIOS images,
+-MBMEVER/-MBTXEVER through the stand-in information tools and the MeInfoSetup variable (written with
+the shell's setvar), and -CHKMEVER/-CHKTXEVER with their questions, answers, exit statuses and the
+progress line that is rewritten in place.
+
+The stand-in MeInfo.efi / TXEInfo.efi print <key>.out and end with <key>.sts (tests/uefi/StandIn);
+a test switches the board's version by copying prepared .out files over MeInfo.out with the shell's cp.
+
+Every run of a tool goes through a nested shell, which clears the screen when it starts. The
+transcripts below therefore hold the lines wiped by that clear (the harness keeps them), and the
+screens that the user is left with are compared separately.
+"""
+
+from __future__ import annotations
+
+import struct
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from harness import (MEINFO_SETUP_GUID, Check, DiskImage, Machine,  # noqa: E402
+                     meinfo_setup_bytes)
+
+BANNER = [
+    "+-------------------------------------------------------------------+",
+    "|                 ZAN Firmware Update Utility 1.1.0                 |",
+    "+-------------------------------------------------------------------+",
+    "Check ZAN Board...OK",
+]
+QUESTION = r"\(Y/N\)\?"
+F07 = "Error F07: Not Find Version sting."
+
+
+def tool_read(kind: str = "ME") -> list[str]:
+    """The board line as the transcript has it when the tool's nested shell clears the screen: the
+    announcement is wiped; "OK" is printed on the cleared screen's first row."""
+    return [f"Read Board {kind} FW version...", "OK"]
+
+
+def bios_image(version, size: int = 2 << 20, ftpr: bool = True) -> bytes:
+    """Erased flash with two other partitions and, unless ftpr is False, an FTPR partition near the
+    end whose manifest carries `version`."""
+    b = bytearray(b"\xff" * size)
+    b[0x1000:0x1010] = b"$CPD\x06\x00\x00\x00\x01\x01\x01\x01RBEP"
+    b[0x1100:0x1110] = b"$MN2\x00\x00\x00\x00" + struct.pack("<4H", 1, 1, 1, 1)
+    b[0x40000:0x40010] = b"$CPD\x03\x00\x00\x00\x01\x01\x01\x01NFTP"
+    if ftpr:
+        at = size - 0x8000
+        b[at:at + 16] = b"$CPD\x09\x00\x00\x00\x01\x01\x01\x01FTPR"
+        b[at + 0x300:at + 0x310] = b"$MN2\x00\x00\x00\x00" + struct.pack("<4H", *version)
+    return bytes(b)
+
+
+def meinfo_text(version: str) -> str:
+    return ("Intel(R) MEInfo Version: 12.0.10.1127\n"
+            "Copyright(C) 2005 - 2019, Intel Corporation. All rights reserved.\n\n"
+            f"FW Version:                          {version} H\n"
+            "Flash Version:                       12.0.64.1551\n")
+
+
+def make_disk() -> DiskImage:
+    disk = DiskImage("fwver")
+    disk.add_efi("NAVO.efi")
+    disk.add_file("NEW.BIN", bios_image((12, 0, 64, 1551)))
+    disk.add_file("SAME.BIN", bios_image((12, 0, 49, 1534)))
+    disk.add_file("NOFTPR.BIN", bios_image(None, ftpr=False))
+    disk.add_file("ZERO.BIN", bios_image((0, 0, 64, 1551)))
+    # The board runs 12.0.49.1534; the pre-step's "MeInfo.efi -fitver" ends with 0.
+    disk.add_standin("MeInfo", output=meinfo_text("12.0.49.1534"), status=0)
+    disk.set_standin("MeInfo", arg="fitver", output="FITC Version: 12.0.64.1551\n", status=0)
+    disk.add_file("M_49.out", meinfo_text("12.0.49.1534"))
+    disk.add_file("M_NONE.out", "Intel(R) MEInfo Version: 12.0.10.1127\nFW Version: n/a\n")
+    disk.add_standin("TXEInfo", output=meinfo_text("3.1.50.2222"), status=0)
+    return disk
+
+
+def run_navo(m: Machine, args: str, answers=()):
+    return m.run(f"NAVO.efi {args}", answers=answers)
+
+
+def test_file_versions() -> None:
+    check = Check("file versions")
+    with Machine(make_disk(), name="fwver-file") as m:
+        m.boot()
+        m.write_legacy_signature()
+        m.cd("fs0:\\")
+        r = run_navo(m, "-FILEMEVER NEW.BIN")
+        check.output(r, BANNER + ["Read NEW.BIN ME FW version...OK", "",
+                                  "NEW.BIN ME FW version : 12.0.64.1551"], 0)
+        r = run_navo(m, "-FILETXEVER new.bin")
+        check.output(r, BANNER + ["Read new.bin TXE FW version...OK", "",
+                                  "new.bin TXE FW version : 12.0.64.1551"], 0)
+        r = run_navo(m, "-FILETXEVER NOFTPR.BIN")
+        check.output(r, BANNER + ["Read NOFTPR.BIN TXE FW version...Fail.", "", F07], 1)
+        r = run_navo(m, "-FILEMEVER MISSING.BIN")
+        check.output(r, BANNER + ["Read MISSING.BIN ME FW version...Fail", "",
+                                  "Error F04: Open File failed!"], 1)
+        r = run_navo(m, "-FILEMEVER ZERO.BIN")
+        check.output(r, BANNER + ["Read ZERO.BIN ME FW version...OK", "",
+                                  "Oops! something went wrong. Please contact the program developer"], 0)
+        m.poweroff()
+    check.done()
+
+
+def test_board_versions() -> None:
+    check = Check("board versions")
+    with Machine(make_disk(), name="fwver-board") as m:
+        m.boot()
+        m.write_legacy_signature()
+        m.cd("fs0:\\")
+        r = run_navo(m, "-MBMEVER")
+        check.output(r, BANNER + tool_read() + ["", "ME FW version on the board: 12.0.49.1534"], 0)
+        check.true(not m.run("ls MeInfoTmp.txt", status=True).status == 0,
+                   "MeInfoTmp.txt is deleted after a successful read")
+        # No variable yet: the method fails and prints nothing of its own.
+        m.setvar("MeInfoSetup", MEINFO_SETUP_GUID, None)
+        r = run_navo(m, "-MBMEVER -RB02")
+        check.output(r, BANNER + ["Read Board ME FW version..."], 1)
+        m.setvar("MeInfoSetup", MEINFO_SETUP_GUID, meinfo_setup_bytes(12, 0, 64, 1551))
+        r = run_navo(m, "-mbmever -rb02")
+        check.output(r, BANNER + ["Read Board ME FW version...OK", "",
+                                  "ME FW version on the board: 12.0.64.1551"], 0)
+        # 9999 is out of range.
+        m.setvar("MeInfoSetup", MEINFO_SETUP_GUID, meinfo_setup_bytes(12, 0, 64, 9999))
+        r = run_navo(m, "-MBMEVER -RB02")
+        check.output(r, BANNER + ["Read Board ME FW version..."], 1)
+        r = run_navo(m, "-MBMEVER -RB03")
+        check.output(r, BANNER + tool_read() + ["", "ME FW version on the board: 12.0.49.1534"], 0)
+        r = run_navo(m, "-MBTXEVER")
+        check.output(r, BANNER + tool_read("TXE") + ["", "TXE FW version on the board: 3.1.50.2222"], 0)
+        m.run_ok("cp -q M_NONE.out MeInfo.out")
+        r = run_navo(m, "-MBMEVER")
+        check.output(r, BANNER + ["Read Board ME FW version...", "Fail", "", F07], 1)
+        m.poweroff()
+    check.done()
+
+
+# The pre-step's and the board read's tool runs each clear the screen; the board line is then
+# rewritten on the cleared screen's second row, below an empty first row.
+CHECK_START = BANNER + ["Check ME override Pin status...", "OK",
+                        "Read Board ME FW version...Please wait(it may take a little longer)", ""]
+
+
+def compared(board: str, file: str, advice: list[str], kind: str = "ME") -> list[str]:
+    return [f"Read Board {kind} FW version...OK",
+            f"Read File {kind} FW version...OK",
+            "",
+            f"{kind} FW version on the board: {board}",
+            f"{kind} FW version in the File : {file}",
+            ""] + advice
+
+
+TXE_START = BANNER + ["Check TXE override Pin status...", "OK",
+                      "Read Board TXE FW version...Please wait(it may take a little longer)", ""]
+
+UPDATE = ["There is a new version of ME firmware. It is recommended to update.",
+          "Do you want to update BIOS and ME firmware (Y/N)?"]
+DOWNGRADE = ["ME firmware is an old version. Downgrade is not recommended.",
+             "Do you want to downgrade BIOS and ME firmware (Y/N)?"]
+
+
+def test_check_command() -> None:
+    check = Check("check command")
+    with Machine(make_disk(), name="fwver-check") as m:
+        m.boot()
+        m.write_legacy_signature()
+        m.cd("fs0:\\")
+        # Equal: no question, 69.
+        r = run_navo(m, "-CHKMEVER -N 12.0.49.1534")
+        check.output(r, CHECK_START + compared(
+            "12.0.49.1534", "12.0.49.1534",
+            ["Your current ME firmware is already latest version."]), 69)
+        # Newer: other keys are ignored, then y.
+        r = run_navo(m, "-CHKMEVER -N 12.0.70.1000", answers=[(QUESTION, b"x \rq\x1b[A0y")])
+        check.output(r, CHECK_START + compared("12.0.49.1534", "12.0.70.1000", UPDATE), 64)
+        r = run_navo(m, "-CHKMEVER -N 12.0.70.1000 -RB03", answers=[(QUESTION, "n")])
+        check.output(r, CHECK_START + compared("12.0.49.1534", "12.0.70.1000", UPDATE), 69)
+        # Older: Y and N.
+        r = run_navo(m, "-chkmever -n 12.0.40.9999", answers=[(QUESTION, "Y")])
+        check.output(r, CHECK_START + compared("12.0.49.1534", "12.0.40.9999", DOWNGRADE), 64)
+        r = run_navo(m, "-CHKMEVER -N 11.9.99.9999", answers=[(QUESTION, "N")])
+        check.output(r, CHECK_START + compared("12.0.49.1534", "11.9.99.9999", DOWNGRADE), 69)
+        # A typed version that is not four numbers.
+        r = run_navo(m, "-CHKMEVER -N 12.0.64")
+        check.output(r, CHECK_START + ["Read Board ME FW version...OK", "Read File ME FW version...Fail",
+                                       "", "Error F08: ME/TXE FW version contains non-digits."], 1)
+        # From an image file: what stays on the screen is the documented example.
+        example = [
+            "Read Board ME FW version...OK",
+            "Read File ME FW version...OK",
+            "",
+            "ME FW version on the board: 12.0.49.1534",
+            "ME FW version in the File : 12.0.64.1551",
+            "",
+            "There is a new version of ME firmware. It is recommended to update.",
+            "Do you want to update BIOS and ME firmware (Y/N)?",
+        ]
+        r = run_navo(m, "-CHKMEVER -F NEW.BIN", answers=[(QUESTION, "y")])
+        check.output(r, CHECK_START + example, 64)
+        screen = [l.rstrip() for l in m.screen_lines()]
+        check.lines(screen[:1 + len(example)], [""] + example, "screen left by -CHKMEVER -F NEW.BIN")
+        r = run_navo(m, "-CHKMEVER -F SAME.BIN")
+        check.output(r, CHECK_START + compared(
+            "12.0.49.1534", "12.0.49.1534", ["Your current ME firmware is already latest version."]), 69)
+        r = run_navo(m, "-CHKMEVER -F NOFTPR.BIN")
+        check.output(r, CHECK_START + ["Read Board ME FW version...OK", "Read File ME FW version...Fail.",
+                                       "", F07], 1)
+        # -RB02 reads the variable and skips the pre-step.
+        m.setvar("MeInfoSetup", MEINFO_SETUP_GUID, meinfo_setup_bytes(12, 0, 64, 1551))
+        r = run_navo(m, "-CHKMEVER -F NEW.BIN -RB02")
+        check.output(r, BANNER + compared(
+            "12.0.64.1551", "12.0.64.1551", ["Your current ME firmware is already latest version."]), 69)
+        # TXE through TXEInfo.efi.
+        r = run_navo(m, "-CHKTXEVER -N 3.1.60.0", answers=[(QUESTION, "y")])
+        check.output(r, TXE_START + compared(
+            "3.1.50.2222", "3.1.60.0",
+            ["There is a new version of TXE firmware. It is recommended to update.",
+             "Do you want to update BIOS and TXE firmware (Y/N)?"], "TXE"), 64)
+        r = run_navo(m, "-CHKTXEVER -N 3.1.50.2222")
+        check.output(r, TXE_START + compared(
+            "3.1.50.2222", "3.1.50.2222", ["Your current TXE firmware is already latest version."],
+            "TXE"), 69)
+        m.poweroff()
+    check.done()
+
+
+def test_check_board_read_fails() -> None:
+    """The progress line, with its notice and the tool's "Fail", is blanked and rewritten in place;
+    the tool's error line below it stays."""
+    check = Check("board read fails")
+    disk = make_disk()
+    disk.set_standin("MeInfo", output="Intel(R) MEInfo Version: 12.0.10.1127\nFW Version: n/a\n")
+    with Machine(disk, name="fwver-fail") as m:
+        m.boot()
+        m.write_legacy_signature()
+        m.cd("fs0:\\")
+        r = run_navo(m, "-CHKMEVER -N 12.0.64.1551")
+        check.status(r, 1)
+        # After the tool's clear the method's "Fail" stands on the first row, its error line on
+        # the third; the board line is rewritten on the second row, where the pre-step left the
+        # cursor, and the prompt comes below the error line.
+        screen = [l.rstrip() for l in m.screen_lines()]
+        check.lines(screen[:3], ["Fail", "Read Board ME FW version...Fail", F07],
+                    "rendered screen after the failed board read")
+        check.true(screen[3].startswith("FS0:\\>"), f"prompt below the error line: {screen[:5]}")
+        check.true(not any("Please wait" in l for l in screen), "the notice is overwritten")
+        r = run_navo(m, "-CHKMEVER -N 12.0.64.1551 -RB02")
+        check.output(r, BANNER + ["Read Board ME FW version...Fail"], 1)
+        m.poweroff()
+    check.done()
+
+
+TESTS = [test_file_versions, test_board_versions, test_check_command, test_check_board_read_fails]
+
+if __name__ == "__main__":
+    failed = 0
+    only = sys.argv[1:]
+    for t in TESTS:
+        if only and t.__name__ not in only:
+            continue
+        try:
+            t()
+            print(f"PASS {t.__name__}", flush=True)
+        except AssertionError as e:  # E2EError included
+            failed += 1
+            print(f"FAIL {t.__name__}\n{e}", flush=True)
+    print(f"{len([t for t in TESTS if not only or t.__name__ in only]) - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
