@@ -4,6 +4,7 @@
 #include "navo/auto_update.h"
 
 #include <cstddef>
+#include <iterator>
 #include <span>
 #include <string_view>
 
