@@ -44,6 +44,8 @@ OVMF_CODE = Path(os.environ.get("E2E_OVMF_CODE", "/usr/share/OVMF/OVMF_CODE_4M.f
 OVMF_VARS = Path(os.environ.get("E2E_OVMF_VARS", "/usr/share/OVMF/OVMF_VARS_4M.fd"))
 SYSTEM_QEMU = "/usr/bin/qemu-system-x86_64"
 EC_QEMU = REPO / ".cache" / "qemu-ec" / "build" / "qemu-system-x86_64"
+# The stand-in information tool (tests/uefi/StandIn); test-only modules are built into build/efi/test/.
+STANDIN_EFI = "test/StandIn.efi"
 
 # Multiplies every timeout; raise it on a slow or busy machine.
 TIMEOUT_SCALE = float(os.environ.get("E2E_TIMEOUT_SCALE", "1"))
@@ -169,7 +171,7 @@ class DiskImage:
         MeInfo_fitver.sts; without arg, `MeInfo.efi` (no argument) uses MeInfo.out / MeInfo.sts.
         """
         prefix = f"{directory.strip('/')}/" if directory else ""
-        self.add_efi("StandIn.efi", as_name=f"{tool}.efi", directory=directory)
+        self.add_efi(STANDIN_EFI, as_name=f"{tool}.efi", directory=directory)
         self.set_standin(tool, output=output, status=status, arg=arg, directory=directory)
         return self
 
@@ -280,10 +282,12 @@ class _RecordingScreen(pyte.Screen):
 
     def erase_in_display(self, how=0, *args, **kwargs):
         if how in (2, 3):
-            last = -1
+            # Keep every row up to the cursor's (empty rows a program printed included) and any
+            # text below it.
+            last = self.cursor.y if self.cursor.x > 0 else self.cursor.y - 1
             for y in range(self.lines):
                 if self.row_text(y).strip():
-                    last = y
+                    last = max(last, y)
             for y in range(last + 1):
                 self.history.append(self.row_text(y))
         super().erase_in_display(how, *args, **kwargs)
