@@ -9,8 +9,7 @@ namespace {
 
 constexpr char16_t kLabel[] = u"FW Version";
 constexpr uint64_t kLabelChars = sizeof kLabel / sizeof kLabel[0] - 1;
-// The tool's file is complete once Execute returns, but give the file system a
-// moment as the tool's own users do.
+// A short settling pause between the tool's end and reading its output file.
 constexpr uint64_t kSettleMicroseconds = 500;
 
 char16_t CharAt(const uint8_t *bytes, uint64_t i) {
