@@ -8,6 +8,7 @@
 
 #include "navo/board_check.h"
 #include "navo/console.h"
+#include "navo/fw_version/setup_variable.h"
 #include "navo/main.h"
 #include "platform/sim/sim_board.h"
 
@@ -245,6 +246,57 @@ TEST(FrontMain, CheckPreStep) {
     if (c.runs_tool) EXPECT_FALSE(board.HasFile(u"tmp"));
     EXPECT_EQ(board.HasFile(u"error.log"), c.error_log_left);
     EXPECT_EQ(board.OpenFiles(), 0u);
+  }
+}
+
+// ---- Dispatch ------------------------------------------------------------------------
+
+// The MeInfoSetup variable with a board version in it.
+std::vector<uint8_t> SetupVariable(uint32_t major, uint32_t minor, uint32_t hotfix, uint32_t build) {
+  std::vector<uint8_t> data{0};
+  for (uint32_t field : {major, minor, hotfix, build})
+    for (int i = 0; i < 4; ++i) data.push_back(static_cast<uint8_t>(field >> (8 * i)));
+  data.resize(22, 0);
+  return data;
+}
+
+TEST(FrontMain, DispatchHandsTheParsedValuesOnAndReturnsTheHandlersByte) {
+  const struct {
+    const char *name;
+    std::initializer_list<const char *> words;
+    const char *keys;
+    uint64_t status;
+    std::string first_line;   // the handler's first line, after the board check
+    std::string shown;        // a text the handler shows only with the right values
+  } cases[] = {
+      {"file name as typed, TXE", {"-filetxever", "lower.bin"}, "", 1,
+       "Read lower.bin TXE FW version...Fail", "Error F04"},
+      {"file name, ME", {"-FILEMEVER", "-N"}, "", 1, "Read -N ME FW version...Fail", "Error F04"},
+      {"check, method and value", {"-chkmever", "-n", "12.0.49.1534", "-rb02"}, "", 69,
+       "Read Board ME FW version...OK", "already latest version"},
+      {"check, update answered", {"-CHKMEVER", "-N", "12.0.70.1", "-RB02"}, "y", 64,
+       "Read Board ME FW version...OK", "12.0.70.1"},
+      {"check, update declined", {"-CHKMEVER", "-N", "12.0.70.1", "-RB02"}, "n", 69,
+       "Read Board ME FW version...OK", "12.0.70.1"},
+      {"board display, method", {"-MBMEVER", "-RB02"}, "", 0, "Read Board ME FW version...OK",
+       "12.0.49.1534"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Board board;
+    PutSignature(board);
+    board.SetVariable(u"MeInfoSetup", kMeInfoSetupGuid, SetupVariable(12, 0, 49, 1534));
+    board.Type(c.keys);
+    EXPECT_EQ(RunNavo(c.words), c.status);
+    auto lines = board.screen.Lines();
+    ASSERT_GT(lines.size(), 4u);
+    EXPECT_EQ(lines[3], "Check ZAN Board...OK");
+    EXPECT_EQ(lines[4].substr(0, c.first_line.size()), c.first_line);
+    EXPECT_NE(board.screen.Text().find(c.shown), std::string::npos) << board.screen.Text();
+    EXPECT_TRUE(board.executed.empty());  // no pre-step, no tool
+    EXPECT_TRUE(board.keys.empty());
+    EXPECT_EQ(board.OpenFiles(), 0u);
+    EXPECT_EQ(board.LiveAllocations(), 0u);
   }
 }
 
