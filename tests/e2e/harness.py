@@ -362,6 +362,9 @@ class Machine:
         self.boot_offsets: list[int] = []  # raw offsets at which each boot started the shell
         self._countdowns_answered = 0
         self._mode_checked = False
+        self._legacy_written: list[tuple[int, int]] = []
+        self._timeline: list[tuple[float, Result]] = []
+        self._started = time.monotonic()
         self._reader: Optional[threading.Thread] = None
         self._eof = False
         self._deadline = 0.0
@@ -402,6 +405,7 @@ class Machine:
                                      stderr=open(self.log_dir / f"{self.name}.qemu.stderr", "wb"),
                                      bufsize=0)
         self._deadline = time.monotonic() + self.timeout
+        self._started = time.monotonic()
         self._reader = threading.Thread(target=self._read_loop, name=f"qemu-{self.name}", daemon=True)
         self._reader.start()
         return self
@@ -429,6 +433,10 @@ class Machine:
                 lines = self.transcript()
             (self.log_dir / f"{self.name}.raw").write_bytes(raw)
             (self.log_dir / f"{self.name}.screen.txt").write_text("\n".join(lines) + "\n")
+            with open(self.log_dir / f"{self.name}.commands.txt", "w") as f:
+                for at, r in self._timeline:
+                    st = "-" if r.status is None else f"0x{r.status:X}"
+                    f.write(f"{at:8.2f}s {r.seconds:6.2f}s {st:>6}  {r.command}\n")
         except OSError:
             pass
 
@@ -515,10 +523,16 @@ class Machine:
             return [self._screen.row_text(y).rstrip() for y in range(self.rows)]
 
     def transcript(self) -> list[str]:
-        """Every rendered line of the session so far: scrolled-off and cleared lines, then the display."""
+        """Every rendered line of the session so far: scrolled-off and cleared lines, then the display
+        down to the cursor's row (that row only when something stands on it) or the last text below."""
         with self._lock:
             s = self._screen
-            return [l.rstrip() for l in s.history] + [s.row_text(y).rstrip() for y in range(s.lines)]
+            rows = [s.row_text(y).rstrip() for y in range(s.lines)]
+            last = s.cursor.y if s.cursor.x > 0 else s.cursor.y - 1
+            for y, text in enumerate(rows):
+                if text:
+                    last = max(last, y)
+            return [l.rstrip() for l in s.history] + rows[:last + 1]
 
     def char(self, row: int, col: int):
         """The pyte Char (data, fg, bg, bold, reverse ...) at a display position."""
@@ -834,6 +848,7 @@ class Machine:
         res = Result(command=command, lines=lines, status=st, prompt=ev2.prompt,
                      seconds=time.monotonic() - t0)
         self.commands.append(res)
+        self._timeline.append((time.monotonic() - self._started, res))
         return res
 
     def last_status(self, timeout: Optional[float] = 60.0) -> int:
@@ -881,35 +896,60 @@ class Machine:
             path = rest or "\\"
         return self.run_ok(f"cd {path}")
 
-    def write_legacy_signature(self, signature: Union[bytes, str, None] = b"$$ZAN-",
-                               address: int = 0xF0000) -> None:
-        """Maps the legacy BIOS area 0xF0000-0xFFFFF to RAM (q35 PAM0 = 0x30: read and write to DRAM)
-        and writes `signature` at `address` with the shell's mm; None leaves the area empty (all 0xFF
-        as the firmware left it: with the area unmapped, reads come from the flash shadow).
+    @staticmethod
+    def _aligned_pieces(address: int, count: int) -> list[tuple[int, int]]:
+        """(address, width) pieces covering the range with the widest aligned accesses mm allows."""
+        pieces = []
+        end = address + count
+        while address < end:
+            for width in (8, 4, 2, 1):
+                if address % width == 0 and address + width <= end:
+                    pieces.append((address, width))
+                    address += width
+                    break
+        return pieces
 
-        The area is filled with 0x00 first so that no older signature stays behind."""
-        if isinstance(signature, str):
-            signature = signature.encode("latin-1")
-        if not 0xF0000 <= address <= 0xFFFFF:
-            raise ValueError("address outside the legacy area")
-        if signature and address + len(signature) - 1 > 0xFFFFF:
-            raise ValueError("signature runs past 0xFFFFF")
-        self.run_ok("mm 000000000090 30 -w 1 -PCI -n")
-        if signature is None:
-            return
-        for i, b in enumerate(signature):
-            self.run_ok(f"mm {address + i:X} {b:02X} -w 1 -MEM -n")
+    def write_memory(self, address: int, data: bytes) -> None:
+        """Writes bytes of physical memory with the shell's mm (widest aligned accesses)."""
+        for addr, width in self._aligned_pieces(address, len(data)):
+            value = int.from_bytes(data[addr - address:addr - address + width], "little")
+            self.run_ok(f"mm {addr:X} {value:0{width * 2}X} -w {width} -MEM -n")
 
     def read_memory(self, address: int, count: int) -> bytes:
-        """Reads bytes of physical memory with the shell's mm (slow: one command per byte)."""
+        """Reads bytes of physical memory with the shell's mm."""
         out = bytearray()
-        for i in range(count):
-            r = self.run_ok(f"mm {address + i:X} -w 1 -MEM -n")
-            m = re.search(r":\s*0x([0-9A-Fa-f]{2})", r.text)
+        for addr, width in self._aligned_pieces(address, count):
+            r = self.run_ok(f"mm {addr:X} -w {width} -MEM -n")
+            m = re.search(r":\s*0x([0-9A-Fa-f]{%d})\b" % (width * 2), r.text)
             if not m:
                 raise E2EError(f"{self.name}: cannot read mm output: {r}")
-            out.append(int(m.group(1), 16))
+            out += int(m.group(1), 16).to_bytes(width, "little")
         return bytes(out)
+
+    def write_legacy_signature(self, signature: Union[bytes, str, None] = b"$$ZAN-",
+                               address: int = 0xF0000) -> None:
+        """Puts the board signature into the legacy BIOS area 0xF0000-0xFFFFF at `address`.
+
+        The area reads 0xFF and ignores writes until the chipset maps it to RAM (q35 PAM0, config
+        register 0x90 of the host bridge: 0x30 = reads and writes go to RAM, which is zero). QEMU
+        keeps PAM0 and the RAM across guest resets, so a signature stays for later boots of the
+        same machine, as the real board's does. Signatures written earlier by this helper are
+        wiped first, so only the new one is there. None leaves no signature at all: the area is
+        unmapped again and reads 0xFF."""
+        if isinstance(signature, str):
+            signature = signature.encode("latin-1")
+        if signature is not None:
+            if not 0xF0000 <= address or address + len(signature) - 1 > 0xFFFFF:
+                raise ValueError("signature outside the legacy area 0xF0000-0xFFFFF")
+        self.run_ok("mm 000000000090 30 -w 1 -PCI -n")
+        for addr, length in self._legacy_written:
+            self.write_memory(addr, bytes(length))
+        self._legacy_written = []
+        if signature is None:
+            self.run_ok("mm 000000000090 00 -w 1 -PCI -n")
+            return
+        self.write_memory(address, signature)
+        self._legacy_written.append((address, len(signature)))
 
     def setvar(self, name: str, guid: str, data: Optional[bytes], attrs: str = "-bs -rt -nv") -> Result:
         """Writes (data) or deletes (None or b"") a UEFI variable with the shell's setvar. The
