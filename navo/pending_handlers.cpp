@@ -6,7 +6,3 @@
 #include "navo/types.h"
 #include "platform/platform.h"
 
-// Declared here until their own headers exist.
-FwuStatus ReadHeciFwVersion(FwVersion *version);
-
-FwuStatus ReadHeciFwVersion(FwVersion *) { return 1; }

@@ -1,0 +1,85 @@
+// Messages to and from a connected client under the bus's flow control: the
+// host grants the ME a credit before each message, the ME grants one back
+// around its reply. Fixed-address clients take part in neither.
+#include "navo/heci/fwu_status.h"
+#include "navo/heci/hbm.h"
+#include "navo/heci/heci_bus.h"
+#include "navo/heci/heci_client.h"
+
+namespace {
+
+// A reply that has not come after the protocol's own wait gets this much more
+// time before the last try.
+constexpr uint64_t kLateReplyStallUs = 40'000'000;
+
+void ZeroBytes(uint32_t *buffer, uint32_t length) {
+  uint8_t *bytes = reinterpret_cast<uint8_t *>(buffer);
+  for (uint32_t i = 0; i < length; ++i) bytes[i] = 0;
+}
+
+PlatStatus Read(uint32_t *buffer, uint32_t room, uint32_t *received) {
+  *received = room;
+  return HeciReadMsg(kHeciDevice, kHeciBlocking, buffer, received);
+}
+
+bool IsFlowControl(const uint32_t *buffer, uint32_t received) {
+  return received == hbm::kFlowControlLength &&
+         reinterpret_cast<const uint8_t *>(buffer)[0] == hbm::kFlowControl;
+}
+
+}  // namespace
+
+FwuStatus ClientSend(HeciClient *Client, const uint32_t *Message, uint32_t Length) {
+  if (Client == nullptr || Message == nullptr || Length == 0) return fwu::kInvalidParameter;
+  if (Length > Client->MaxMessageLength) return fwu::kMessageTooLong;
+
+  uint8_t host_address = 0;
+  if (Client->IsFixedAddress == 0) {
+    auto credit = hbm::FlowControl(Client->MeAddress);
+    if (PLAT_IS_ERROR(HeciSendMsg(kHeciDevice, credit.words, credit.kLength, hbm::kBusAddress,
+                                  hbm::kBusAddress))) {
+      return fwu::kFlowControlFailed;
+    }
+    host_address = hbm::kHostClientAddress;
+  }
+  if (PLAT_IS_ERROR(HeciSendMsg(kHeciDevice, Message, Length, host_address, Client->MeAddress))) {
+    return fwu::kSendReceiveFailed;
+  }
+  return fwu::kSuccess;
+}
+
+FwuStatus ClientReceive(HeciClient *Client, uint32_t *Buffer, uint32_t *Length) {
+  if (Client == nullptr || Buffer == nullptr || Length == nullptr || *Length == 0) {
+    return fwu::kInvalidParameter;
+  }
+  if (*Length > Client->MaxMessageLength) *Length = Client->MaxMessageLength;
+  const uint32_t room = *Length;
+
+  uint32_t received = 0;
+  if (PLAT_IS_ERROR(Read(Buffer, room, &received))) return fwu::kSendReceiveFailed;
+
+  if (IsFlowControl(Buffer, received)) {
+    // The ME's credit came first; the reply itself is still to come.
+    ZeroBytes(Buffer, room);
+    PlatStatus status = Read(Buffer, room, &received);
+    if (status == PLAT_TIMEOUT) {
+      PlatStall(kLateReplyStallUs);
+      ZeroBytes(Buffer, room);
+      status = Read(Buffer, room, &received);
+    }
+    if (PLAT_IS_ERROR(status)) return fwu::kSendReceiveFailed;
+    *Length = received;
+    return fwu::kSuccess;
+  }
+
+  *Length = received;
+  if (Client->IsFixedAddress != 0) return fwu::kSuccess;
+
+  // The credit the ME sends after its reply.
+  hbm::Message<hbm::kFlowControlLength> credit;
+  uint32_t credit_length = 0;
+  if (PLAT_IS_ERROR(Read(credit.words, credit.kLength, &credit_length))) {
+    return fwu::kFlowControlFailed;
+  }
+  return fwu::kSuccess;
+}
