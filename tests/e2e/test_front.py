@@ -152,7 +152,6 @@ def test_board_signatures() -> None:
         check.output(navo(m, "-CHKMEVER -N 12.0.64.1551"),
                      BOARD_OK + ["Check ME override Pin status..."] + F11, 1)
         m.write_legacy_signature(b"$$VEK-", 0xF8001)
-        m.write_legacy_signature(b"$$ZAN_", 0xF0000)
         check.output(navo(m, "-CHKMEVER -N 12.0.64.1551"),
                      BOARD_OK + ["Check ME override Pin status..."] + F11, 1)
         m.write_legacy_signature(b"$$VEk-", 0xF8001)
