@@ -43,11 +43,12 @@ for f in "$ROOT"/tools/setup.d/*.packages; do
   done <"$f"
 done
 
+# One dpkg-query for all: a package it does not list as installed is missing.
+installed=" $(dpkg-query -W -f='${Package}:${Status}\n' "${PACKAGES[@]}" 2>/dev/null |
+              awk -F: '$NF == "install ok installed" { printf "%s ", $1 }' || true)"
 missing=()
 for p in "${PACKAGES[@]}"; do
-  if [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]; then
-    missing+=("$p")
-  fi
+  case "$installed" in *" $p "*) ;; *) missing+=("$p") ;; esac
 done
 if [ ${#missing[@]} -gt 0 ]; then
   log "installing ${missing[*]}"
