@@ -274,6 +274,18 @@ class _RecordingScreen(pyte.Screen):
         line = self.buffer[y]
         return "".join(line[x].data for x in range(self.columns))
 
+    def resize_keep_top(self, lines: int, columns: int) -> None:
+        """Changes the size keeping the top rows (pyte's own resize drops rows at the top)."""
+        for y in [y for y in self.buffer if y >= lines]:
+            self.buffer.pop(y)
+        for line in self.buffer.values():
+            for x in [x for x in line if x >= columns]:
+                line.pop(x)
+        self.lines, self.columns = lines, columns
+        self.set_margins()
+        self.cursor.y = min(self.cursor.y, lines - 1)
+        self.cursor.x = min(self.cursor.x, columns)
+
     def index(self):
         top, bottom = self.margins or pyte.screens.Margins(0, self.lines - 1)
         if self.cursor.y == bottom and top == 0:
@@ -326,7 +338,8 @@ class Machine:
 
     def __init__(self, disk: DiskImage, name: Optional[str] = None, qemu: Optional[str] = None,
                  extra_args: Sequence[str] = (), no_reboot: bool = False, memory_mib: int = 256,
-                 timeout: float = 240.0, startup: str = "run", log_dir: Optional[Path] = None):
+                 timeout: float = 240.0, startup: str = "run", log_dir: Optional[Path] = None,
+                 on_output: Optional[Callable[[bytes], None]] = None):
         """
         disk:        the FS0: image (built here if not built yet)
         qemu:        QEMU binary (default: $E2E_QEMU, the emulated-EC build in .cache, or Debian's)
@@ -337,6 +350,7 @@ class Machine:
                      "run"  - press Enter, so startup.nsh (if any) runs at once
                      "skip" - press ESC, so startup.nsh does not run
                      "wait" - press nothing; the countdown runs out and startup.nsh (if any) runs
+        on_output:   called with every piece of raw console output as it arrives (e.g. to show it live)
         """
         self.disk = disk
         self.name = name or disk.name
@@ -348,6 +362,7 @@ class Machine:
         self.startup = startup
         self.log_dir = Path(log_dir) if log_dir else WORK_DIR / "logs"
         self.cols, self.rows = _SCREEN_COLUMNS, _SCREEN_ROWS
+        self.on_output = on_output
 
         self.proc: Optional[subprocess.Popen] = None
         self._screen = _RecordingScreen(self.cols, self.rows)
@@ -464,6 +479,8 @@ class Machine:
                     self._eof = True
                     self._lock.notify_all()
                 return
+            if self.on_output:
+                self.on_output(chunk)
             data = carry + chunk
             m = _PARTIAL_ESC_RE.search(data)
             if m and len(data) - m.start() < 32:
@@ -710,6 +727,19 @@ class Machine:
                 self._mode_checked = True
                 return
         raise E2EError(f"{self.name}: cannot tell the console mode from {r}")
+
+    def set_mode(self, cols: int, rows: int) -> None:
+        """Switches the console to another text mode with the shell's `mode` (e.g. 80x25 for a person
+        at a standard terminal) and renders at that size from then on."""
+        r = self.run(f"mode {cols} {rows}")
+        if r.status != 0:
+            raise E2EError(f"{self.name}: mode {cols} {rows} failed: {r}")
+        # The mode change cleared the screen; the prompt stands at the top now.
+        with self._lock:
+            self._screen.resize_keep_top(rows, cols)
+            self.cols, self.rows = cols, rows
+        self.sync()
+        self._check_mode()
 
     def _handle_countdown(self, n: int, timeout: Optional[float]) -> int:
         """Answers boot n's startup.nsh countdown; returns the raw offset after it was answered."""
