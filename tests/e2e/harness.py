@@ -27,6 +27,7 @@ import select
 import shutil
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 from dataclasses import dataclass, field
@@ -194,20 +195,14 @@ class DiskImage:
         img = str(self.path)
         for d in self._dirs:
             _run_tool(["mmd", "-i", img, _dos_path(d)])
-        staging = self.directory / f"{self.name}.staging"
-        if staging.exists():
-            shutil.rmtree(staging)
-        staging.mkdir()
-        try:
+        with tempfile.TemporaryDirectory(prefix="e2e-img-") as staging:
             for i, (dest, data) in enumerate(self._files):
                 if isinstance(data, Path):
                     src = data
                 else:
-                    src = staging / f"f{i}"
+                    src = Path(staging) / f"f{i}"
                     src.write_bytes(data)
                 _run_tool(["mcopy", "-i", img, "-o", str(src), _dos_path(dest)])
-        finally:
-            shutil.rmtree(staging, ignore_errors=True)
         self.built = True
         return self.path
 
