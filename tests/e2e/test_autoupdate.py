@@ -175,17 +175,3 @@ def test_declined_and_orphan_script_after_f09() -> None:
     check.equal(pin_writes(log.all()), [], "the pin was never written")
     check.done()
 
-
-TESTS = [test_full_sequence_across_resets, test_declined_and_orphan_script_after_f09]
-
-if __name__ == "__main__":
-    failed = 0
-    for t in TESTS:
-        try:
-            t()
-            print(f"PASS {t.__name__}", flush=True)
-        except AssertionError as e:
-            failed += 1
-            print(f"FAIL {t.__name__}\n{e}", flush=True)
-    print(f"{len(TESTS) - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)

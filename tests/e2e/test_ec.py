@@ -200,18 +200,3 @@ def test_pin_command_no_ec() -> None:
         m.poweroff()
     check.done()
 
-
-TESTS = [test_pin_command_with_ec, test_pin_command_without_api_table, test_pin_command_silent_ec,
-         test_pin_command_no_ec]
-
-if __name__ == "__main__":
-    failed = 0
-    for t in TESTS:
-        try:
-            t()
-            print(f"PASS {t.__name__}", flush=True)
-        except AssertionError as e:  # E2EError included
-            failed += 1
-            print(f"FAIL {t.__name__}\n{e}", flush=True)
-    print(f"{len(TESTS) - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
