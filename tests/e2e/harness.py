@@ -60,13 +60,14 @@ KEY_RIGHT = b"\x1b[C"
 KEY_LEFT = b"\x1b[D"
 KEY_BACKSPACE = b"\x08"
 
-# The shell draws its prompt in bold yellow at column 1 of the cursor's row; the cursor move may be
-# left out when the cursor is already there.
+# The shell draws its input prompt in bold yellow after moving the cursor to column 1 of its row.
+# A script running with echo on shows each command behind the same prompt text, but without the
+# cursor move: that is no input prompt.
 _PROMPT_RE = re.compile(
-    rb"(?:\x1b\[(\d+);01H)?\x1b\[1m\x1b\[33m\x1b\[40m(Shell|[A-Za-z][A-Za-z0-9]*:[^\x1b\r\n>]*)> \x1b\[0m")
-# Every cursor move to column 1 and every switch to bold can start a prompt: the screen is
-# remembered just before them so that what a command left on the line the prompt overwrites survives.
-_SNAPSHOT_AT_RE = re.compile(rb"\x1b\[\d+;01H|\x1b\[1m")
+    rb"\x1b\[(\d+);01H\x1b\[1m\x1b\[33m\x1b\[40m(Shell|[A-Za-z][A-Za-z0-9]*:[^\x1b\r\n>]*)> \x1b\[0m")
+# Every cursor move to column 1 can start a prompt: the screen is remembered just before it, so that
+# what a command left on the line the prompt overwrites survives.
+_SNAPSHOT_AT_RE = re.compile(rb"\x1b\[\d+;01H")
 _BOOT_RE = re.compile(rb"BdsDxe: starting Boot")
 _COUNTDOWN_RE = re.compile(r"Press ESC in \d+ seconds? to skip startup\.nsh")
 _SET_MODE_RE = re.compile(rb"\x1b\[=\d*[hl]")
@@ -518,7 +519,7 @@ class Machine:
                 continue
             hist_len, display, (cx, cy) = snap
             before = self._screen.history[:hist_len] + display
-            row = int(m.group(1)) - 1 if m.group(1) else cy
+            row = int(m.group(1)) - 1
             self.prompts.append(PromptEvent(
                 offset=m.start(), prompt=m.group(2).decode("latin-1"), abs_row=hist_len + row,
                 before=before, before_cursor=(cx, hist_len + cy), boot=len(self.boot_offsets)))

@@ -16,6 +16,7 @@ def test_rendering_statuses_and_files():
     disk.add_standin("MeInfo", arg="long", output=LONG_TEXT + "x" * 75_000 + "\n", status=0)
     disk.add_standin("MeInfo", arg="err", output="failed\n", status=0x8000000000000001)
     disk.add_standin("TXEInfo", output="FW Version: 4.0.1.2\n", directory="WORK")
+    disk.add_file("WORK/Echo.nsh", "echo one\r\necho two\r\n")
     with Machine(disk, name="harness_render") as m:
         m.boot()
         m.run_ok("fs0:")
@@ -40,6 +41,10 @@ def test_rendering_statuses_and_files():
         check.output(r, [], status=0)
         m.run_ok("TXEInfo.efi >> Out.txt")
         check.equal(r.prompt, "FS0:\\WORK\\", "prompt in the working directory")
+
+        # A script with echo on shows its commands behind prompts; only the real prompt ends it.
+        r = m.run("Echo.nsh")
+        check.output(r, ["FS0:\\WORK\\> echo one", "one", "FS0:\\WORK\\> echo two", "two"], status=0)
 
         # A command line longer than a screen row, typed near the bottom of the screen.
         for i in range(30):
