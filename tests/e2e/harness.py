@@ -30,9 +30,9 @@ import sys
 import tempfile
 import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
-from typing import Callable, Iterable, Optional, Sequence, Union
+from typing import Callable, Optional, Sequence, Union
 
 import pyte
 
@@ -76,10 +76,6 @@ _PARTIAL_ESC_RE = re.compile(rb"\x1b(?:\[[0-9;?=]*)?$")
 
 _SCREEN_COLUMNS = 80
 _SCREEN_ROWS = 50
-
-
-def _env_path(name: str, default) -> str:
-    return os.environ.get(name) or str(default)
 
 
 def default_qemu() -> str:
@@ -172,7 +168,6 @@ class DiskImage:
         tool "MeInfo", arg "fitver": `MeInfo.efi -fitver` prints MeInfo_fitver.out and ends with
         MeInfo_fitver.sts; without arg, `MeInfo.efi` (no argument) uses MeInfo.out / MeInfo.sts.
         """
-        prefix = f"{directory.strip('/')}/" if directory else ""
         self.add_efi(STANDIN_EFI, as_name=f"{tool}.efi", directory=directory)
         self.set_standin(tool, output=output, status=status, arg=arg, directory=directory)
         return self
@@ -334,7 +329,7 @@ class Machine:
 
     def __init__(self, disk: DiskImage, name: Optional[str] = None, qemu: Optional[str] = None,
                  extra_args: Sequence[str] = (), no_reboot: bool = False, memory_mib: int = 256,
-                 timeout: float = 240.0, startup: str = "run", log_dir: Optional[Path] = None,
+                 timeout: float = 600.0, startup: str = "run", log_dir: Optional[Path] = None,
                  on_output: Optional[Callable[[bytes], None]] = None):
         """
         disk:        the FS0: image (built here if not built yet)
@@ -343,7 +338,8 @@ class Machine:
         no_reboot:   QEMU exits instead of rebooting on a guest reset
         timeout:     global limit for the whole machine life (all boots), in seconds (scaled)
         startup:     what to do at the shell's startup.nsh countdown of every boot:
-                     "run"  - press Enter, so startup.nsh (if any) runs at once
+                     "run"  - press Enter, so startup.nsh (if any) runs at once (a script that
+                              reads keys itself is safer with "wait")
                      "skip" - press ESC, so startup.nsh does not run
                      "wait" - press nothing; the countdown runs out and startup.nsh (if any) runs
         on_output:   called with every piece of raw console output as it arrives (e.g. to show it live)
