@@ -117,7 +117,17 @@ struct WorkDir {
   }
 };
 
-enum class WorkDirProblem : uint8_t { None, Missing, TooLong };
+enum class WorkDirProblem : uint8_t { None, Missing, TooLong, Unprintable };
+
+// The script holds one byte per character and the shell runs it line by line:
+// a character outside printable ASCII would change the directory the script
+// returns to, and one whose low byte is CR or LF would start a line of its own
+// that the shell runs as a command at the next start.
+bool ScriptCanCarry(std::u16string_view text) {
+  for (char16_t c : text)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
 
 WorkDirProblem ReadWorkDir(WorkDir *work) {
   const PlatChar16 *cur = PlatGetCurDir();
@@ -130,6 +140,7 @@ WorkDirProblem ReadWorkDir(WorkDir *work) {
   const std::size_t colon = text.find(u':');
   const std::size_t prefix = colon == std::u16string_view::npos ? size : colon + 1;
   if (prefix > kMaxMappingPrefix || size + prefix > kMaxDirAndPrefix) return WorkDirProblem::TooLong;
+  if (!ScriptCanCarry(text)) return WorkDirProblem::Unprintable;
   work->dir += text;
   work->prefix_size = prefix;
   return work->dir.Overflowed() ? WorkDirProblem::TooLong : WorkDirProblem::None;
@@ -140,6 +151,9 @@ void PrintWorkDirProblem(WorkDirProblem problem) {
   Print(u"Fail\n\n");
   if (problem == WorkDirProblem::Missing) {
     Print(u"Error F12: No current directory. Change to the folder of the update files first.\n");
+  } else if (problem == WorkDirProblem::Unprintable) {
+    Print(u"Error F12: The current directory path holds characters that startup.nsh cannot "
+          u"carry (only printable ASCII).\n");
   } else {
     Print(u"Error F12: The current directory path is too long (at most %d characters with its "
           u"mapping name).\n",
