@@ -432,7 +432,7 @@ PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *F
   if (!directory && b.FindFile(path) == nullptr) {
     if ((Mode & PLAT_FILE_MODE_CREATE) == 0) return PLAT_NOT_FOUND;
     std::u16string parent = path.substr(0, path.rfind(u'\\'));
-    if (parent.back() == u':') parent += u'\\';
+    if (!parent.empty() && parent.back() == u':') parent += u'\\';
     if (!b.IsDir(parent)) return PLAT_NOT_FOUND;
     b.files_[key] = Board::File{path, {}};
     created = true;
