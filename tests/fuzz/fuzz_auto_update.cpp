@@ -1,0 +1,151 @@
+// The automatic update's script and command lines built from fuzzed current
+// directories (any length, any characters, with or without a mapping), on the
+// simulated board, against the rules they are built by: the mapping prefix,
+// the copy and removal lines, the 8-bit script of seven CR LF lines, and the
+// limits (prefix at most 15 characters, directory and prefix together at most
+// 72). A directory beyond them, or one the script cannot carry, is refused
+// before anything is written or run.
+//
+// Input: one byte of set-up (bits 0-1: markers present, 0 none, 1 Step1,
+// 2 Step2, 3 both; bit 2: answer N; bit 3: no EC; bit 4: no current
+// directory), then the directory text (see DecodeText16).
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "navo/auto_update.h"
+#include "platform/sim/sim_board.h"
+#include "platform/sim/sim_ec.h"
+#include "tests/fuzz/support/fuzz_input.h"
+
+namespace {
+
+struct Model {
+  bool usable = false;
+  std::u16string prefix;
+  std::u16string copy_line, remove_line;
+  std::string script;
+  bool root = false;
+};
+
+// What the generated script can carry: printable ASCII, one byte each.
+bool Printable(const std::u16string &s) {
+  for (char16_t c : s)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
+
+Model Expect(const std::optional<std::u16string> &dir) {
+  Model m;
+  if (!dir || dir->empty()) return m;
+  const std::size_t colon = dir->find(u':');
+  m.prefix = colon == std::u16string::npos ? *dir : dir->substr(0, colon + 1);
+  if (m.prefix.size() > 15 || dir->size() + m.prefix.size() > 72 || !Printable(*dir)) return m;
+  m.usable = true;
+  m.copy_line = u"cp -q " + *dir + u"\\startup.nsh " + m.prefix + u"\\startup.nsh";
+  m.remove_line = u"rm " + m.prefix + u"\\startup.nsh";
+  std::u16string text = u"@echo -off\r\n" + m.prefix + u"\r\ncd " + *dir +
+                        u"\r\nIf exist UpdatewithEC_Step1.set then\r\ngo me1\r\nendif\r\n"
+                        u"NAVO.efi -ECOVRAUTO\r\n";
+  for (char16_t c : text) m.script += static_cast<char>(c & 0xFF);
+  m.root = dir->find_first_not_of(u'\\', m.prefix.size()) == std::u16string::npos;
+  return m;
+}
+
+const char16_t kStep1[] = u"UpdatewithEC_Step1.set";
+const char16_t kStep2[] = u"UpdatewithEC_Step2.set";
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+  fuzz::Input in(data, size);
+  const uint8_t setup = in.Byte();
+  std::optional<std::u16string> dir = fuzz::DecodeText16(in.Rest());
+  dir = dir->substr(0, dir->find(u'\0'));  // the shell's text ends at its NUL
+  if (setup & 16) dir.reset();
+
+  sim::Board board;
+  board.SetCurDir(dir);
+  sim::SimEc ec;
+  if (!(setup & 8)) board.devices.push_back(&ec);
+  if (setup & 1) board.PutFile(kStep1, std::string_view("marker"));
+  if (setup & 2) board.PutFile(kStep2, std::string_view("marker"));
+  board.Type((setup & 4) ? "n" : "y");
+  board.starve_limit = 1;
+  board.on_keys_starved = [](sim::Board &b) { b.Type("x"); };
+
+  // The script as it was written, before the copy moves it away.
+  std::optional<std::vector<uint8_t>> written;
+  board.on_mutation = [&written](sim::Board &b, std::string_view what) {
+    if (what == "write") written = b.FileBytes(u"startup.nsh");
+  };
+  const auto files_before = board.FileNames();
+
+  const uint8_t status = AutoUpdateCommand();
+  const Model m = Expect(dir);
+  const std::string screen = board.screen.Text();
+  FUZZ_CHECK(board.LiveAllocations() == 0);
+  FUZZ_CHECK(board.OpenFiles() == 0);
+
+  if (!(setup & 1) && (setup & 2)) {
+    // Held: nothing at all happens.
+    FUZZ_CHECK(status == 0);
+    FUZZ_CHECK(screen.empty());
+    FUZZ_CHECK(board.executed.empty());
+    FUZZ_CHECK(board.FileNames() == files_before);
+    FUZZ_CHECK(ec.transactions.empty());
+    return 0;
+  }
+
+  if (setup & 1) {
+    // The final run.
+    if (!m.usable) {
+      FUZZ_CHECK(status == 1);
+      FUZZ_CHECK(screen.find("Error F12:") != std::string::npos);
+      FUZZ_CHECK(board.executed.empty());
+      FUZZ_CHECK(board.HasFile(kStep1));
+      return 0;
+    }
+    FUZZ_CHECK(!board.executed.empty() && board.executed[0].line == m.remove_line);
+    FUZZ_CHECK(!board.HasFile(kStep1));
+    FUZZ_CHECK(status == 0 || status == 1);
+    return 0;
+  }
+
+  // The first run.
+  if (setup & 4) {
+    FUZZ_CHECK(status == 2);
+    FUZZ_CHECK(!written && board.executed.empty());
+    return 0;
+  }
+  if (!m.usable) {
+    FUZZ_CHECK(status == 1);
+    FUZZ_CHECK(screen.find("Error F12:") != std::string::npos);
+    FUZZ_CHECK(!written && board.executed.empty());
+    FUZZ_CHECK(board.FileNames() == files_before);
+    return 0;
+  }
+  FUZZ_CHECK(m.script.size() == 93 + m.prefix.size() + dir->size());
+  FUZZ_CHECK(m.script.size() <= 255 && m.copy_line.size() <= 103);
+  if (!written) {
+    // Paths the simulated file system cannot create (a directory text it
+    // resolves differently from the shell) end at the open, as they would on
+    // a file system that refuses them.
+    FUZZ_CHECK(status == 1 && screen.find("Error F04: Open File failed!") != std::string::npos);
+    FUZZ_CHECK(board.executed.empty());
+    return 0;
+  }
+  FUZZ_CHECK(std::string(written->begin(), written->end()) == m.script);
+  if (m.root) {
+    FUZZ_CHECK(board.executed.empty() || board.executed[0].line != m.copy_line);
+  } else {
+    FUZZ_CHECK(!board.executed.empty() && board.executed[0].line == m.copy_line);
+  }
+  FUZZ_CHECK(status == 0 || status == 1);
+  if (status == 0) {
+    FUZZ_CHECK(board.resets == 1);
+    FUZZ_CHECK(ec.PinOn());
+  }
+  return 0;
+}
