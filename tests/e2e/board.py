@@ -25,7 +25,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from harness import (BUILD, EC_QEMU, DiskImage, E2EError, Machine, default_qemu)  # noqa: E402
+from harness import (BUILD, SYSTEM_QEMU, DiskImage, E2EError, Machine, ec_qemu)  # noqa: E402
 
 BOARD_ME_VERSION = "12.0.49.1534"
 IMAGE_ME_VERSION = (12, 0, 64, 1551)
@@ -145,8 +145,9 @@ def main() -> int:
     args = ap.parse_args()
 
     interactive = not args.batch and sys.stdin.isatty() and sys.stdout.isatty()
-    qemu = default_qemu()
-    extra = ["-device", "zan-ec,pin=off"] if Path(qemu) == EC_QEMU else []
+    # The build with the emulated EC when there is one, so that the EC commands work too.
+    qemu = os.environ.get("E2E_QEMU") or ec_qemu() or SYSTEM_QEMU
+    extra = ["-device", "zan-ec,pin=off"] if qemu == ec_qemu() else []
     showing = False
 
     def show(chunk: bytes) -> None:

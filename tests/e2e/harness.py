@@ -79,12 +79,15 @@ _SCREEN_ROWS = 50
 
 
 def default_qemu() -> str:
-    """The QEMU to boot: $E2E_QEMU, else the emulated-EC build when it exists, else Debian's."""
-    if os.environ.get("E2E_QEMU"):
-        return os.environ["E2E_QEMU"]
+    """The QEMU a Machine boots unless told otherwise: $E2E_QEMU, else Debian's."""
+    return os.environ.get("E2E_QEMU") or SYSTEM_QEMU
+
+
+def ec_qemu() -> Optional[str]:
+    """The QEMU build with the emulated board EC (tools/build-qemu-ec.sh), when it has been built."""
     if EC_QEMU.is_file() and os.access(EC_QEMU, os.X_OK):
         return str(EC_QEMU)
-    return SYSTEM_QEMU
+    return None
 
 
 class E2EError(AssertionError):
@@ -333,7 +336,7 @@ class Machine:
                  on_output: Optional[Callable[[bytes], None]] = None):
         """
         disk:        the FS0: image (built here if not built yet)
-        qemu:        QEMU binary (default: $E2E_QEMU, the emulated-EC build in .cache, or Debian's)
+        qemu:        QEMU binary (default: $E2E_QEMU or Debian's; ec_qemu() gives the emulated-EC build)
         extra_args:  more QEMU arguments (devices, -trace ...)
         no_reboot:   QEMU exits instead of rebooting on a guest reset
         timeout:     global limit for the whole machine life (all boots), in seconds (scaled)
