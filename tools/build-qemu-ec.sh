@@ -81,16 +81,18 @@ SRCS
        -o "Dir::State::Lists=$DL/lists" -o "Dir::Cache=$DL/cache")
   if ! ls "$DL"/pkg/qemu_*.dsc >/dev/null 2>&1; then
     log "downloading the qemu source package from $mirror"
-    apt-get -q "${APT[@]}" update
+    apt-get -qq "${APT[@]}" update
     ver="$(apt-cache "${APT[@]}" showsrc qemu | awk '/^Version:/ { print $2 }' |
            grep -E "^(1:)?${VERSION}[+.~-]" | sort -V | tail -1)"
     [ -n "$ver" ] || { log "no qemu ${VERSION} source package found"; exit 1; }
-    (cd "$DL/pkg" && apt-get -q "${APT[@]}" source --download-only "qemu=$ver")
+    (cd "$DL/pkg" && apt-get -qq "${APT[@]}" source --download-only "qemu=$ver") \
+      >"$CACHE/fetch.log" 2>&1 || { cat "$CACHE/fetch.log"; exit 1; }
   fi
   dsc="$(ls "$DL"/pkg/qemu_*.dsc | sort -V | tail -1)"
   log "extracting $(basename "$dsc")"
   rm -rf "$SRC.tmp" "$SRC" "$BUILD"
-  dpkg-source -q -x "$dsc" "$SRC.tmp" >/dev/null
+  dpkg-source -q -x "$dsc" "$SRC.tmp" >"$CACHE/extract.log" 2>&1 || {
+    cat "$CACHE/extract.log"; exit 1; }
   mv "$SRC.tmp" "$SRC"
   touch "$SRC/.extracted"
 fi
