@@ -18,6 +18,7 @@ PlatStatus HeciLocate() {
 }
 
 PlatStatus HeciReadMsg(uint32_t Device, uint32_t Blocking, uint32_t *Buffer, uint32_t *Length) {
+  if (Buffer == nullptr || Length == nullptr) return PLAT_INVALID_PARAMETER;
   PlatStatus status = HeciLocate();
   if (PLAT_IS_ERROR(status)) return status;
   uint32_t room = *Length;

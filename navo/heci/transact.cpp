@@ -38,6 +38,7 @@ FwuStatus ClientTransact(HeciClient *Client, const uint32_t *Request, uint32_t R
 
   if (received > *ReplyLength) return fwu::kMessageTooLong;
   std::memset(Reply, 0, *ReplyLength);
+  // Never copy from beyond the scratch buffer, whatever the receive reported.
   if (received > scratch.Size()) return fwu::kReplyDoesNotFit;
   std::memcpy(Reply, scratch.Get(), received);
   *ReplyLength = received;

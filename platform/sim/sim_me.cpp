@@ -151,7 +151,7 @@ PlatStatus SimMe::ReadMsg(uint32_t device, uint32_t blocking, uint32_t *buffer, 
   CheckPoolRoom(buffer, words);
   message.resize(faults.size() == before ? words : size, 0);
   std::memcpy(buffer, message.data(), message.size());
-  return finish(PLAT_SUCCESS, size);
+  return finish(PLAT_SUCCESS, size + overreport);
 }
 
 PlatStatus SimMe::SendMsg(uint32_t device, const uint32_t *message, uint32_t length, uint8_t host_address,

@@ -111,6 +111,8 @@ class SimMe : public HeciDevice {
   std::optional<uint32_t> version_records_sent;
   // Cuts the reply to this many bytes.
   std::optional<uint32_t> version_reply_length;
+  // A faulty protocol: reads report this many bytes more than they delivered.
+  uint32_t overreport = 0;
   std::vector<uint8_t> VersionReply() const;
 
   // ---- fault injection, by 0-based call number ----

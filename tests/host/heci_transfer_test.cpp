@@ -203,6 +203,16 @@ TEST_F(HeciTransferTest, OnlyATimeoutAfterTheCreditEarnsTheWait) {
   me.outgoing.clear();
 }
 
+TEST_F(HeciTransferTest, ALengthBeyondTheRoomGivenIsNeverPassedOn) {
+  next_reply = std::vector<uint8_t>(12, 0x42);
+  Ask();
+  me.overreport = 100;
+  uint32_t buffer[4] = {};
+  uint32_t length = sizeof buffer;
+  EXPECT_EQ(ClientReceive(&client, buffer, &length), 0u);
+  EXPECT_EQ(length, sizeof buffer);
+}
+
 TEST_F(HeciTransferTest, ReceiveRefusesMissingArguments) {
   uint32_t buffer[2] = {};
   uint32_t length = 0;
