@@ -4,10 +4,12 @@
 #   make host    host libraries, host_tests and the Linux tool build/host/chksum
 #   make test    all of the above, CTest, the same under ASan/UBSan, and the
 #                QEMU end-to-end suite
-#   make run     boot the tools in QEMU (tools/run.sh)
+#   make run     boot the tools in QEMU (tools/run.sh) on the virtual board
+#   make qemu-ec build QEMU with the board's emulated EC
 #   make bench   build and run the benchmarks (tests/bench) and time the Linux
 #                checksum tool against coreutils' `sum -s`
 #   make fuzz    build the fuzz targets with clang and run each for FUZZ_SECONDS
+#   make lint    clang-tidy and cppcheck over the tree (.clang-tidy, tests/lint/)
 #   make clean   remove build/ (downloads and EDK II in .cache/ stay)
 
 SHELL := /bin/bash
@@ -15,10 +17,12 @@ SHELL := /bin/bash
 export PATH := /usr/bin:/bin:/usr/sbin:/sbin:$(PATH)
 PYTHON := /usr/bin/python3
 JOBS := $(shell nproc)
-FUZZ_SECONDS ?= 30
+FUZZ_SECONDS ?= 600
+FUZZ_SMOKE_SECONDS ?= 10
 CTEST := ctest --output-on-failure -j $(JOBS)
 
 .PHONY: all setup efi host host-asan test unit unit-asan e2e run bench fuzz clean
+.PHONY: fuzz-build fuzz-smoke lint qemu-ec
 
 all: efi host
 
@@ -48,15 +52,19 @@ unit-asan: host-asan
 	@echo "== host tests under AddressSanitizer and UBSan"
 	@cd build/host-asan && $(CTEST)
 
-e2e: efi
+# QEMU carrying the board's emulated EC (cached in .cache/qemu-ec).
+qemu-ec: setup
+	@tools/build-qemu-ec.sh
+
+e2e: efi qemu-ec
 	@if [ -f tests/e2e/run_all.py ]; then \
 	  echo "== end-to-end tests in QEMU"; $(PYTHON) tests/e2e/run_all.py; \
 	else echo "== end-to-end tests: tests/e2e/run_all.py not present, skipped"; fi
 
-test: setup efi host unit host-asan unit-asan e2e
+test: setup efi host unit host-asan unit-asan fuzz-smoke e2e
 	@echo "== all tests passed"
 
-run: efi
+run: efi qemu-ec
 	@tools/run.sh
 
 build/bench/build.ninja:
@@ -71,17 +79,20 @@ build/fuzz/build.ninja:
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DNAVO_FUZZ=ON >/dev/null
 
-fuzz:
+fuzz-build:
 	@tools/setup.sh clang libclang-rt-14-dev
 	@$(MAKE) --no-print-directory build/fuzz/build.ninja
-	@ninja -C build/fuzz
-	@set -e; for src in tests/fuzz/*.cpp; do \
-	  [ -f "$$src" ] || continue; name=$$(basename "$$src" .cpp); \
-	  corpus=build/fuzz/corpus/$$name; mkdir -p "$$corpus"; \
-	  seeds=tests/fuzz/corpus/$$name; [ -d "$$seeds" ] || seeds=; \
-	  echo "== fuzzing $$name for $(FUZZ_SECONDS) s"; \
-	  build/fuzz/$$name -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 "$$corpus" $$seeds; \
-	done
+	@ninja -C build/fuzz fuzz_targets
+
+fuzz: fuzz-build
+	@tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	@echo "== fuzz smoke run, $(FUZZ_SMOKE_SECONDS) s per target"
+	@tests/fuzz/run.sh build/fuzz $(FUZZ_SMOKE_SECONDS)
+
+lint: setup build/host/build.ninja
+	@tests/lint/run.sh build/host
 
 clean:
 	rm -rf build
