@@ -45,11 +45,11 @@ host-asan: setup build/host-asan/build.ninja
 	@ninja -C build/host-asan
 
 unit: host
-	@echo "== host tests"
+	@echo "== host tests ($$(date +%T))"
 	@cd build/host && $(CTEST)
 
 unit-asan: host-asan
-	@echo "== host tests under AddressSanitizer and UBSan"
+	@echo "== host tests under AddressSanitizer and UBSan ($$(date +%T))"
 	@cd build/host-asan && $(CTEST)
 
 # QEMU carrying the board's emulated EC (cached in .cache/qemu-ec).
@@ -58,11 +58,11 @@ qemu-ec: setup
 
 e2e: efi qemu-ec
 	@if [ -f tests/e2e/run_all.py ]; then \
-	  echo "== end-to-end tests in QEMU"; $(PYTHON) tests/e2e/run_all.py; \
+	  echo "== end-to-end tests in QEMU ($$(date +%T))"; $(PYTHON) tests/e2e/run_all.py; \
 	else echo "== end-to-end tests: tests/e2e/run_all.py not present, skipped"; fi
 
 test: setup efi host unit host-asan unit-asan fuzz-smoke e2e
-	@echo "== all tests passed"
+	@echo "== all tests passed ($$(date +%T))"
 
 run: efi qemu-ec
 	@tools/run.sh
