@@ -47,11 +47,14 @@ int main(int argc, char **argv) {
   words.reserve(static_cast<std::size_t>(argc));
   for (int i = 0; i < argc; ++i) words.push_back(ToUcs2(argv[i]));
   std::vector<PlatChar16 *> vector;
+  vector.reserve(words.size() + 1);
   for (auto &w : words) vector.push_back(w.data());
   vector.push_back(nullptr);
 
   const uint64_t status = ChksumMain(static_cast<uint64_t>(argc), vector.data());
-  std::fflush(stdout);
-  if (status == 0) return 0;
+  // A report that could not be written (a full disk, a closed pipe) is no
+  // report: the caller must not take the run for a success.
+  const bool reported = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  if (status == 0) return reported ? 0 : 1;
   return (status & 0xFF) != 0 ? static_cast<int>(status & 0xFF) : 1;
 }

@@ -28,7 +28,7 @@ void RewriteBoardLine(uint32_t column, uint32_t row, FwKind kind, const char16_t
   char16_t line[kMaxBoardLine + 1];
   const uint32_t width = BoardLineWidth(kind);
   uint32_t n = 0;
-  for (; text[n] != u'\0' && n < width; ++n) line[n] = text[n];
+  for (; n < width && text[n] != u'\0'; ++n) line[n] = text[n];
   for (; n < width; ++n) line[n] = u' ';
   line[n] = u'\0';
   PlatConsoleWriteAt(column, row, line);

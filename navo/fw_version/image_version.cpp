@@ -29,6 +29,8 @@ uint32_t StartsBelow(uint32_t size, uint32_t bytes) { return size >= bytes ? siz
 }  // namespace
 
 bool FindFtprPartition(const uint8_t *image, uint32_t size, uint32_t *start, uint32_t *end) {
+  // An empty file may come without a buffer at all.
+  if (image == nullptr) return false;
   const uint32_t header_limit = StartsBelow(size, kHeaderBytes);
   uint32_t p = 0;
   bool found = false;

@@ -88,7 +88,7 @@ MappedBuffer *FindMapped(const void *data) {
 // False when that does not apply; the caller then reads normally. A file
 // shorter than the request is read normally, so that the buffer's bytes past
 // the end of the data keep whatever they held.
-bool MapInto(PosixFile *file, uint64_t *size, void *buffer) {
+bool MapInto(PosixFile *file, const uint64_t *size, void *buffer) {
   const MappedBuffer *m = buffer != nullptr ? FindMapped(buffer) : nullptr;
   if (m == nullptr || *size != m->size) return false;
   const off_t position = ::lseek(file->fd, 0, SEEK_CUR);
@@ -116,7 +116,8 @@ void PlatConsoleWrite(const PlatChar16 *Text) {
     if (*Text == u'\r' && Text[1] == u'\n') continue;
     AppendUtf8(out, *Text);
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  // A failed write leaves the stream's error flag set; main reports it.
+  static_cast<void>(std::fwrite(out.data(), 1, out.size(), stdout));
 }
 
 void *PlatAllocateZeroPool(uint64_t Size) {

@@ -15,7 +15,6 @@ namespace {
 using autoupdate_test::kRootScript;
 using autoupdate_test::kWorkDir;
 using autoupdate_test::Machine;
-using sim::U16;
 
 const std::string kScriptForUpdate =
     "@echo -off\r\n"
