@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   fuzz::Input in(data, size);
   const uint8_t setup = in.Byte();
   std::optional<std::u16string> dir = fuzz::DecodeText16(in.Rest());
-  dir = dir->substr(0, dir->find(u'\0'));  // the shell's text ends at its NUL
+  if (const auto nul = dir->find(u'\0'); nul != std::u16string::npos) dir->resize(nul);  // the shell's text ends there
   if (setup & 16) dir.reset();
 
   sim::Board board;

@@ -196,3 +196,9 @@ for i, d in enumerate(dirs):
         write("auto_update", "%s-%02d" % (tag, i), bytes([setup]) + d.encode())
 write("auto_update", "no-directory", b"\x10")
 write("auto_update", "wide-character", b"\x00FS0:\\\xfe\x41\x01")
+
+# ---- board signature: the legacy area's bytes ----------------------------------------
+write("board_signature", "at-end", b"\xff\xff$$ZAN-")
+write("board_signature", "at-start", b"$$VEK-\xff")
+write("board_signature", "cut", b"$$ZAN")
+write("board_signature", "near-misses", b"$$ZA$$VE$$ZAN$VEK-$$ZAN_")

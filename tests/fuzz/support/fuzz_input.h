@@ -79,14 +79,14 @@ template <typename... Args>
 void Trace(const char *format, Args... args) {
   static const bool on = std::getenv("FUZZ_TRACE") != nullptr;
   if (!on) return;
-  std::fprintf(stderr, format, args...);
-  std::fputc('\n', stderr);
+  static_cast<void>(std::fprintf(stderr, format, args...));
+  static_cast<void>(std::fputc('\n', stderr));
 }
 
 // A broken expectation: report it and stop the way a sanitizer would, so that
 // libFuzzer keeps the input as a crash.
 [[noreturn]] inline void Fail(const char *file, int line, const char *what) {
-  std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", file, line, what);
+  static_cast<void>(std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", file, line, what));
   std::abort();
 }
 

@@ -20,7 +20,7 @@ namespace {
 int RunFile(const std::filesystem::path &path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "replay: cannot read %s\n", path.c_str());
+    static_cast<void>(std::fprintf(stderr, "replay: cannot read %s\n", path.c_str()));
     return 1;
   }
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
