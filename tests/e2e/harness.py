@@ -454,10 +454,14 @@ class Machine:
     def _read_loop(self) -> None:
         fd = self.proc.stdout.fileno()
         carry = b""
+        carry_since = 0.0
         while True:
             r, _, _ = select.select([fd], [], [], 0.1)
             if not r:
-                if carry:  # an escape sequence that never completed: show it as it is
+                # An escape sequence that never completed: show it as it is. A busy host can stall
+                # QEMU in the middle of one for a while, and a prompt's cursor move that is split
+                # and shown early is no longer recognised, so wait well beyond such stalls.
+                if carry and time.monotonic() - carry_since > 5.0:
                     with self._lock:
                         self._process(carry)
                         carry = b""
@@ -479,6 +483,8 @@ class Machine:
             data = carry + chunk
             m = _PARTIAL_ESC_RE.search(data)
             if m and len(data) - m.start() < 32:
+                if not carry:
+                    carry_since = time.monotonic()
                 carry, data = data[m.start():], data[:m.start()]
             else:
                 carry = b""
