@@ -243,7 +243,9 @@ TEST(FrontMain, CheckPreStep) {
       for (const auto &e : board.executed) EXPECT_NE(e.line, u"MeInfo.efi -fitver >> tmp");
     }
     // "tmp" never survives the pre-step; "error.log" goes only with F11.
-    if (c.runs_tool) EXPECT_FALSE(board.HasFile(u"tmp"));
+    if (c.runs_tool) {
+      EXPECT_FALSE(board.HasFile(u"tmp"));
+    }
     EXPECT_EQ(board.HasFile(u"error.log"), c.error_log_left);
     EXPECT_EQ(board.OpenFiles(), 0u);
   }

@@ -49,7 +49,6 @@ void InstallTool(sim::Board &board, std::u16string_view name, std::u16string out
                        });
 }
 
-bool IsZero(const FwVersion &v) { return (v.Major | v.Minor | v.HotFix | v.Build) == 0; }
 
 // ---- MeInfoSetup -----------------------------------------------------------------------
 
@@ -165,7 +164,9 @@ TEST(FwverVersionTextSearch, CutsTheFirstRunOfDigitsAndDotsBehindTheLabel) {
     char16_t text[kVersionTextChars + 1];
     std::memset(text, 0x55, sizeof text);
     EXPECT_EQ(FindVersionText(b.data(), b.size() / 2, text), c.result);
-    if (c.result == VersionTextSearch::Found) EXPECT_EQ(sim::Narrow(text), c.cut);
+    if (c.result == VersionTextSearch::Found) {
+      EXPECT_EQ(sim::Narrow(text), c.cut);
+    }
   }
 }
 
@@ -370,7 +371,9 @@ TEST(FwverReadBoardFwVersion, MethodOrderAndStatuses) {
     } else {
       EXPECT_NE(status, PLAT_SUCCESS);
     }
-    if (c.exact) EXPECT_EQ(status, *c.exact);
+    if (c.exact) {
+      EXPECT_EQ(status, *c.exact);
+    }
     EXPECT_EQ(v.Major, c.want.Major);
     EXPECT_EQ(v.Minor, c.want.Minor);
     EXPECT_EQ(v.HotFix, c.want.HotFix);
