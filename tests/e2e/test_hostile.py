@@ -9,12 +9,14 @@
   file stays for inspection); the same with the version behind the 65,535th character: found.
 - Current directories at and beyond the automatic update's limits (its mapping name and the
   directory text together at most 72 characters): at the limit the script and the copy line are
-  built whole, beyond it F12 before anything is written, in the first run and in the final run.
+  built whole, beyond it F12 before anything is written, in the first run and in the final run;
+  so is a directory whose name holds a character the 8-bit script cannot carry.
 """
 
 from __future__ import annotations
 
 import hashlib
+import os
 import re
 import struct
 import sys
@@ -199,6 +201,8 @@ def on_disk(directory_text: str) -> str:
 
 F12_LONG = ("Error F12: The current directory path is too long (at most 72 characters with its "
             "mapping name).")
+F12_CHARS = ("Error F12: The current directory path holds characters that startup.nsh cannot carry "
+             "(only printable ASCII).")
 
 
 def test_auto_update_directory_limits() -> None:
@@ -228,6 +232,15 @@ def test_auto_update_directory_limits() -> None:
     add_script("HELD", held, "fs0:\\NAVO.efi -ECOVRAUTO")
     add_script("NEAR1", near, "fs0:\\NAVO.efi -ECOVRAUTO")
     add_script("NEAR2", near, "fs0:\\NAVO.efi -ECOVRAUTO", before='echo "x" > UpdatewithEC_Step1.set')
+    # A directory name with U+010A, whose low byte is a line feed: written into the 8-bit script it
+    # would end the "cd" line and make "reset" a command of its own at the next start. The script
+    # that changes there is UCS-2 (the shell reads both), and mtools writes the long name from
+    # UTF-8.
+    os.environ["LC_ALL"] = "C.UTF-8"
+    injected = "FS0:\\A\u010Areset"
+    disk.add_dir(on_disk(injected))
+    disk.add_text_ucs2("INJECT.nsh", "@echo -off\ncd " + injected[len("FS0:"):] +
+                       "\nfs0:\\NAVO.efi -ECOVRAUTO\necho %lasterror% > fs0:\\INJECT.STS\ncd \\\n")
 
     def status(name: str) -> str:
         return disk.read_text_ucs2(f"{name}.STS").strip()
@@ -270,6 +283,12 @@ def test_auto_update_directory_limits() -> None:
                    f"the final run at the limit ends at the EC:\n{r}")
         check.true(not disk.exists("startup.nsh"), "root startup.nsh removed by the final run")
         check.true(not disk.exists(on_disk(near) + "/UpdatewithEC_Step1.set"), "marker removed")
+
+        r = m.run("INJECT.nsh", answers=[(QUESTION, "y")])
+        check.lines(r.lines, BANNER + NOTICE + ["Preparing Update files...Fail", ""] + wrapped(F12_CHARS),
+                    "first run in a directory whose name the script cannot carry")
+        check.equal(status("INJECT"), "0x1", "status of the first run in that directory")
+        check.true(not disk.exists("startup.nsh"), "no root startup.nsh for that directory")
         m.poweroff()
     check.done()
 
