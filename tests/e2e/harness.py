@@ -1079,3 +1079,18 @@ class Check:
                                  "\n\n".join(self.failures))
         if self.count == 0:
             raise AssertionError("no checks were made")
+
+
+def run_standalone(tests: list, only: Optional[list[str]] = None) -> int:
+    """Runs a test file's tests in this process (python3 test_x.py [name ...]); returns the exit status."""
+    selected = [t for t in tests if not only or t.__name__ in only]
+    failed = 0
+    for t in selected:
+        try:
+            t()
+            print(f"PASS {t.__name__}", flush=True)
+        except AssertionError as e:  # E2EError included
+            failed += 1
+            print(f"FAIL {t.__name__}\n{e}", flush=True)
+    print(f"{len(selected) - failed} passed, {failed} failed")
+    return 1 if failed else 0

@@ -14,6 +14,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import harness  # noqa: E402
 from harness import Check, DiskImage, Machine  # noqa: E402
 
 FRAME = "+-------------------------------------------------------------------+"
@@ -213,15 +214,4 @@ def test_pre_step() -> None:
 TESTS = [test_switches_and_faulty_command_lines, test_board_signatures, test_pre_step]
 
 if __name__ == "__main__":
-    failed = 0
-    only = sys.argv[1:]
-    selected = [t for t in TESTS if not only or t.__name__ in only]
-    for t in selected:
-        try:
-            t()
-            print(f"PASS {t.__name__}", flush=True)
-        except AssertionError as e:  # E2EError included
-            failed += 1
-            print(f"FAIL {t.__name__}\n{e}", flush=True)
-    print(f"{len(selected) - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    sys.exit(harness.run_standalone(TESTS, sys.argv[1:]))

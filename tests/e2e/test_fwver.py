@@ -19,6 +19,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import harness  # noqa: E402
 from harness import (MEINFO_SETUP_GUID, Check, DiskImage, Machine,  # noqa: E402
                      meinfo_setup_bytes)
 
@@ -262,16 +263,4 @@ def test_check_board_read_fails() -> None:
 TESTS = [test_file_versions, test_board_versions, test_check_command, test_check_board_read_fails]
 
 if __name__ == "__main__":
-    failed = 0
-    only = sys.argv[1:]
-    for t in TESTS:
-        if only and t.__name__ not in only:
-            continue
-        try:
-            t()
-            print(f"PASS {t.__name__}", flush=True)
-        except AssertionError as e:  # E2EError included
-            failed += 1
-            print(f"FAIL {t.__name__}\n{e}", flush=True)
-    print(f"{len([t for t in TESTS if not only or t.__name__ in only]) - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    sys.exit(harness.run_standalone(TESTS, sys.argv[1:]))

@@ -16,6 +16,7 @@ from typing import Optional
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import harness  # noqa: E402
 from harness import WORK_DIR, Check, DiskImage, E2EError, EC_QEMU, Machine  # noqa: E402
 
 DATA, CMD = 0x68, 0x6C
@@ -166,13 +167,4 @@ def test_options() -> None:
 TESTS = [test_protocol_and_registers, test_options]
 
 if __name__ == "__main__":
-    failed = 0
-    for t in TESTS:
-        try:
-            t()
-            print(f"PASS {t.__name__}", flush=True)
-        except AssertionError as e:  # E2EError included
-            failed += 1
-            print(f"FAIL {t.__name__}\n{e}", flush=True)
-    print(f"{len(TESTS) - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    sys.exit(harness.run_standalone(TESTS, sys.argv[1:]))
