@@ -24,6 +24,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import harness  # noqa: E402
 from harness import (MEINFO_SETUP_GUID, WORK_DIR, Check, DiskImage, Machine,  # noqa: E402
                      meinfo_setup_bytes)
 
@@ -302,3 +303,8 @@ NOTICE = [
     "+-------------------------------------------------------------------+",
     "Continue (Y/N)?",
 ]
+
+TESTS = [test_image_larger_than_memory, test_cut_images_and_tool_output, test_auto_update_directory_limits]
+
+if __name__ == "__main__":
+    sys.exit(harness.run_standalone(TESTS, sys.argv[1:]))
