@@ -11,9 +11,9 @@ cd "$ROOT"
 BUILD="${1:-build/host}"
 JOBS="$(nproc)"
 
-if [ ! -f "$BUILD/compile_commands.json" ]; then
-  cmake -S . -B "$BUILD" -G Ninja >/dev/null || exit 1
-fi
+# Configure every time: the compile database must list today's sources, not
+# files that have since been removed or added.
+cmake -S . -B "$BUILD" -G Ninja >/dev/null || exit 1
 
 # Test code and the simulated board are held to the bug checks, but not to
 # the ones about speed and C library results: copies of small test values,
@@ -77,12 +77,14 @@ cppcheck_out="$BUILD/cppcheck-report.txt"
 cppcheck --project="$BUILD/compile_commands.json" --library=googletest \
   --enable=warning,performance,portability,style --std=c++20 --inline-suppr -q -j "$JOBS" \
   --suppressions-list=tests/lint/cppcheck-suppressions.txt \
-  --template='{file}:{line}: {severity}: {message} [{id}]' 2>"$cppcheck_out"
+  --template='{file}:{line}: {severity}: {message} [{id}]' 2>"$cppcheck_out" ||
+  echo "cppcheck: failed to run over $BUILD/compile_commands.json" >>"$cppcheck_out"
 # The UEFI side: C against EDK II headers that cppcheck need not read.
 cppcheck --enable=warning,performance,portability,style --std=c11 --inline-suppr -q \
   --suppressions-list=tests/lint/cppcheck-suppressions.txt -I . \
   --template='{file}:{line}: {severity}: {message} [{id}]' \
-  platform/uefi/*.c platform/uefi/*.cpp navo/app/*.c chksum/app/*.c 2>>"$cppcheck_out"
+  platform/uefi/*.c platform/uefi/*.cpp navo/app/*.c chksum/app/*.c 2>>"$cppcheck_out" ||
+  echo "cppcheck: failed to run over the UEFI layer" >>"$cppcheck_out"
 checks=$(sed "s|^$ROOT/||" "$cppcheck_out" | sort -u)
 
 status=0
