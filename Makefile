@@ -6,6 +6,7 @@
 #                QEMU end-to-end suite
 #   make run     boot the tools in QEMU (tools/run.sh) on the virtual board
 #   make qemu-ec build QEMU with the board's emulated EC
+#   make shell   build/efi/shell/Shell.efi, the UEFI Shell built from the same EDK II
 #   make bench   build and run the benchmarks (tests/bench) and time the Linux
 #                checksum tool against coreutils' `sum -s`
 #   make fuzz    build the fuzz targets with clang and run each for FUZZ_SECONDS
@@ -26,7 +27,7 @@ ASAN_OPT := -O1 -g1
 CTEST := ctest --output-on-failure -j $(JOBS)
 
 .PHONY: all setup efi host host-asan test unit unit-asan e2e run bench fuzz clean
-.PHONY: fuzz-build fuzz-smoke lint qemu-ec
+.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell
 
 all: efi host
 
@@ -35,6 +36,10 @@ setup:
 
 efi: setup
 	@tools/edk2-build.sh RELEASE
+
+# The UEFI Shell from the same EDK II tree (ShellPkg, commands linked in).
+shell: setup
+	@tools/build-shell.sh RELEASE
 
 build/host/build.ninja:
 	@cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
