@@ -8,7 +8,9 @@
 //
 // Input: one byte of set-up (bits 0-1: markers present, 0 none, 1 Step1,
 // 2 Step2, 3 both; bit 2: answer N; bit 3: no EC; bit 4: no current
-// directory), then the directory text (see DecodeText16).
+// directory; bit 5: the root script of an earlier first run is in place;
+// bit 6: writing the local script fails), then the directory text (see
+// DecodeText16).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -71,6 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   if (!(setup & 8)) board.devices.push_back(&ec);
   if (setup & 1) board.PutFile(kStep1, std::string_view("marker"));
   if (setup & 2) board.PutFile(kStep2, std::string_view("marker"));
+  const Model m = Expect(dir);
+  if ((setup & 32) && m.usable) board.PutFile(m.prefix + u"\\startup.nsh", std::string_view("script"));
+  if (setup & 64) board.fail_write[sim::Upper(board.Resolve(u"startup.nsh"))] = PLAT_DEVICE_ERROR;
   board.Type((setup & 4) ? "n" : "y");
   board.starve_limit = 1;
   board.on_keys_starved = [](sim::Board &b) { b.Type("x"); };
@@ -83,7 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   const auto files_before = board.FileNames();
 
   const uint8_t status = AutoUpdateCommand();
-  const Model m = Expect(dir);
   const std::string screen = board.screen.Text();
   FUZZ_CHECK(board.LiveAllocations() == 0);
   FUZZ_CHECK(board.OpenFiles() == 0);
@@ -109,7 +113,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     }
     FUZZ_CHECK(!board.executed.empty() && board.executed[0].line == m.remove_line);
     FUZZ_CHECK(!board.HasFile(kStep1));
-    FUZZ_CHECK(status == 0 || status == 1);
+    if (status == 0) {
+      // The whole final run: script gone, pin off after the key, one reset.
+      FUZZ_CHECK(board.resets == 1 && !ec.PinOn());
+      FUZZ_CHECK(screen.find("Restore FW override pin Status...OK") != std::string::npos);
+    } else {
+      FUZZ_CHECK(status == 1);
+      FUZZ_CHECK(board.resets == 0);
+      FUZZ_CHECK(screen.find("Error F11:") != std::string::npos ||
+                 screen.find("Error F09:") != std::string::npos);
+    }
     return 0;
   }
 
@@ -131,8 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   if (!written) {
     // Paths the simulated file system cannot create (a directory text it
     // resolves differently from the shell) end at the open, as they would on
-    // a file system that refuses them.
-    FUZZ_CHECK(status == 1 && screen.find("Error F04: Open File failed!") != std::string::npos);
+    // a file system that refuses them; a refused write ends there.
+    FUZZ_CHECK(status == 1 && screen.find("Error F04: ") != std::string::npos);
     FUZZ_CHECK(board.executed.empty());
     return 0;
   }

@@ -1,9 +1,12 @@
 // The BIOS image locator on arbitrary images, against a plain byte-by-byte
 // model of the search: the block-wise marker filter must find exactly what the
-// simple scan finds, and nothing may be read outside the image.
+// simple scan finds, and nothing may be read outside the image. The same image
+// then goes through the whole read from a file, which must agree and give
+// back its buffer and file.
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "navo/fw_version/image_version.h"
 #include "platform/sim/sim_board.h"
@@ -86,5 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     FUZZ_CHECK(fuzz::Same(version, sentinel));
     FUZZ_CHECK(board.screen.Raw() == u"Fail.\r\n\r\nError F07: Not Find Version sting.\r\n");
   }
+
+  sim::Board from_file;
+  from_file.PutFile(u"FS0:\\IMAGE.BIN", std::vector<uint8_t>(data, data + size));
+  FwVersion read = sentinel;
+  const PlatStatus read_status = ReadImageFwVersion(u"IMAGE.BIN", &read);
+  FUZZ_CHECK(read_status == status && fuzz::Same(read, version));
+  FUZZ_CHECK(from_file.screen.Raw() == board.screen.Raw());
+  FUZZ_CHECK(from_file.LiveAllocations() == 0 && from_file.OpenFiles() == 0);
   return 0;
 }
