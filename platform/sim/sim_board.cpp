@@ -512,7 +512,6 @@ PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer) {
   if (File->directory) return PLAT_DEVICE_ERROR;
   Board::File *file = b.FindFile(File->path);
   if (file == nullptr) return PLAT_DEVICE_ERROR;
-  ++b.reads;
   uint64_t end = file->bytes.size();
   uint64_t most = *Size;
   const auto short_read = b.short_reads.find(sim::Upper(File->path));

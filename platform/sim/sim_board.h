@@ -172,7 +172,6 @@ class Board {
   };
   static constexpr uint8_t kScribble = 0xA5;
   std::map<std::u16string, ShortRead> short_reads;
-  uint64_t reads = 0;  // PlatFileRead calls
   // Pool requests above this many bytes fail; after `fail_allocs_after` more
   // successful requests, every further one fails.
   uint64_t pool_limit = UINT64_MAX;
