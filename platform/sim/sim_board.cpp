@@ -87,7 +87,7 @@ std::u16string Upper(std::u16string_view s) {
 
 uint32_t Screen::Top() const {
   uint32_t count = static_cast<uint32_t>(lines_.size());
-  return std::max(top_, count > top_ + kRows ? count - kRows : top_);
+  return count > top_ + kRows ? count - kRows : top_;
 }
 
 void Screen::Clear() {
