@@ -67,7 +67,8 @@ unit-asan: host-asan
 qemu-ec: setup
 	@tools/build-qemu-ec.sh
 
-e2e: efi qemu-ec
+# The shell that does not nest is started from the test disks (build/efi/shell/Shell.efi).
+e2e: efi qemu-ec shell
 	@if [ -f tests/e2e/run_all.py ]; then \
 	  echo "== end-to-end tests in QEMU ($$(date +%T))"; $(PYTHON) tests/e2e/run_all.py; \
 	else echo "== end-to-end tests: tests/e2e/run_all.py not present, skipped"; fi

@@ -62,14 +62,21 @@ uint64_t SumFile(const char16_t *name) {
   plat::PoolBuffer buffer(info.FileSize);
   if (!buffer) return kNoBufferStatus;
 
-  uint64_t count = info.FileSize;
-  status = PlatFileRead(file.Get(), &count, buffer.Get());
-  if (PLAT_IS_ERROR(status)) {
-    Print(u"ERROR ! Read File failed!\n");
-    return status;
-  }
-  // The read reports what it transferred; never trust it past the buffer.
-  if (count > info.FileSize) count = info.FileSize;
+  // A read may deliver fewer bytes than asked for: go on until the buffer is
+  // full or the file gives nothing more, and report and sum only what came.
+  uint64_t count = 0;
+  do {
+    const uint64_t wanted = info.FileSize - count;
+    uint64_t got = wanted;
+    status = PlatFileRead(file.Get(), &got, buffer.Bytes() + count);
+    if (PLAT_IS_ERROR(status)) {
+      Print(u"ERROR ! Read File failed!\n");
+      return status;
+    }
+    if (got == 0) break;
+    // The read reports what it transferred; never trust it past the buffer.
+    count += got < wanted ? got : wanted;
+  } while (count < info.FileSize);
 
   const uint32_t sum = ContinueByteSum(0, buffer.Bytes(), count);
   Print(u"======= File Info =======\n");

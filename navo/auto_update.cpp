@@ -117,15 +117,16 @@ struct WorkDir {
   }
 };
 
-enum class WorkDirProblem : uint8_t { None, Missing, TooLong, Unprintable };
+enum class WorkDirProblem : uint8_t { None, Missing, TooLong, MappingTooLong, Unprintable };
 
-// The script holds one byte per character and the shell runs it line by line:
-// a character outside printable ASCII would change the directory the script
-// returns to, and one whose low byte is CR or LF would start a line of its own
-// that the shell runs as a command at the next start.
+// The script holds one byte per character, and the shell reads a script without
+// a byte-order mark byte by byte as Latin-1: every character up to U+00FF comes
+// back as it was. One above would come back as another directory, and a control
+// character (its low byte a CR or LF, say) would start a line of its own that
+// the shell runs as a command at the next start.
 bool ScriptCanCarry(std::u16string_view text) {
   for (char16_t c : text)
-    if (c < 0x20 || c > 0x7E) return false;
+    if (c < 0x20 || c == 0x7F || c > 0xFF) return false;
   return true;
 }
 
@@ -135,11 +136,11 @@ WorkDirProblem ReadWorkDir(WorkDir *work) {
   // Never look further into the shell's text than what could be used.
   std::size_t size = 0;
   while (size <= kMaxDirAndPrefix && cur[size] != u'\0') ++size;
-  if (size > kMaxDirAndPrefix) return WorkDirProblem::TooLong;
   const std::u16string_view text(cur, size);
   const std::size_t colon = text.find(u':');
   const std::size_t prefix = colon == std::u16string_view::npos ? size : colon + 1;
-  if (prefix > kMaxMappingPrefix || size + prefix > kMaxDirAndPrefix) return WorkDirProblem::TooLong;
+  if (prefix > kMaxMappingPrefix) return WorkDirProblem::MappingTooLong;
+  if (size > kMaxDirAndPrefix || size + prefix > kMaxDirAndPrefix) return WorkDirProblem::TooLong;
   if (!ScriptCanCarry(text)) return WorkDirProblem::Unprintable;
   work->dir += text;
   work->prefix_size = prefix;
@@ -153,7 +154,11 @@ void PrintWorkDirProblem(WorkDirProblem problem) {
     Print(u"Error F12: No current directory. Change to the folder of the update files first.\n");
   } else if (problem == WorkDirProblem::Unprintable) {
     Print(u"Error F12: The current directory path holds characters that startup.nsh cannot "
-          u"carry (only printable ASCII).\n");
+          u"carry (only printable Latin-1).\n");
+  } else if (problem == WorkDirProblem::MappingTooLong) {
+    Print(u"Error F12: The mapping name of the current directory is too long (at most %d "
+          u"characters).\n",
+          static_cast<int>(kMaxMappingPrefix));
   } else {
     Print(u"Error F12: The current directory path is too long (at most %d characters with its "
           u"mapping name).\n",

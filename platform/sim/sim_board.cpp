@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/shell_nesting.h"
+
 namespace sim {
 namespace {
 
@@ -85,7 +87,18 @@ std::u16string Upper(std::u16string_view s) {
 
 uint32_t Screen::Top() const {
   uint32_t count = static_cast<uint32_t>(lines_.size());
-  return count > kRows ? count - kRows : 0;
+  return count > top_ + kRows ? count - kRows : top_;
+}
+
+void Screen::Clear() {
+  ++clears_;
+  // An empty line the cursor stands on at its start becomes the new top row.
+  if (column_ != 0 || line_ + 1 != lines_.size() || !lines_[line_].empty()) {
+    line_ = static_cast<uint32_t>(lines_.size());
+    lines_.resize(line_ + 1);
+  }
+  column_ = 0;
+  top_ = line_;
 }
 
 void Screen::Put(char16_t c) {
@@ -362,6 +375,41 @@ PlatStatus Board::RunCommandLine(std::u16string_view line) {
   return status;
 }
 
+PlatStatus Board::ExecuteInShell(std::u16string_view line) {
+  std::size_t start = line.find_first_not_of(u' ');
+  if (start == std::u16string_view::npos) start = line.size();
+  if (shell_mode != ShellMode::Nesting) {
+    // In place: an option is no command. The shell says so and reports
+    // success without a command status.
+    if (start < line.size() && line[start] == u'-') {
+      std::size_t end = line.find(u' ', start);
+      if (end == std::u16string_view::npos) end = line.size();
+      screen.Write(u"'" + std::u16string(line.substr(start, end - start)) +
+                   u"' is not recognized as an internal or external command, operable program, "
+                   u"or script file.\r\n");
+      return PLAT_SUCCESS;
+    }
+    return RunCommandLine(line.substr(start));
+  }
+
+  // The nested shell clears the screen before it reads its options.
+  screen.Clear();
+  bool nomap = false, noversion = false;
+  while (start < line.size() && line[start] == u'-') {
+    std::size_t end = line.find(u' ', start);
+    if (end == std::u16string_view::npos) end = line.size();
+    const std::u16string option = Upper(line.substr(start, end - start));
+    if (option == u"-NOMAP") nomap = true;
+    else if (option == u"-NOVERSION") noversion = true;
+    else break;
+    start = line.find_first_not_of(u' ', end);
+    if (start == std::u16string_view::npos) start = line.size();
+  }
+  if (!noversion) screen.Write(u"UEFI Interactive Shell v2.2\r\nEDK II\r\nUEFI v2.70 (EDK II, 0x00010000)\r\n");
+  if (!nomap) screen.Write(u"Mapping table\r\n      FS0: Alias(s):HD0a1:;BLK1:\r\n");
+  return RunCommandLine(line.substr(start));
+}
+
 struct Board::Handle {
   std::u16string path;
   uint64_t position = 0;
@@ -464,12 +512,21 @@ PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer) {
   if (File->directory) return PLAT_DEVICE_ERROR;
   Board::File *file = b.FindFile(File->path);
   if (file == nullptr) return PLAT_DEVICE_ERROR;
-  uint64_t available = file->bytes.size() > File->position ? file->bytes.size() - File->position : 0;
-  uint64_t n = std::min(*Size, available);
+  uint64_t end = file->bytes.size();
+  uint64_t most = *Size;
+  const auto short_read = b.short_reads.find(sim::Upper(File->path));
+  if (short_read != b.short_reads.end()) {
+    end = std::min(end, short_read->second.readable);
+    most = std::min(most, short_read->second.per_read);
+  }
+  uint64_t available = end > File->position ? end - File->position : 0;
+  uint64_t n = std::min(most, available);
   if (n != 0) {
     if (Buffer == nullptr) return PLAT_INVALID_PARAMETER;
     std::memcpy(Buffer, file->bytes.data() + File->position, n);
   }
+  if (short_read != b.short_reads.end() && Buffer != nullptr && *Size > n)
+    std::memset(static_cast<uint8_t *>(Buffer) + n, Board::kScribble, *Size - n);
   File->position += n;
   *Size = n;
   return PLAT_SUCCESS;
@@ -538,7 +595,14 @@ PlatStatus PlatExecute(const PlatChar16 *CommandLine, PlatStatus *CommandStatus)
     b.executed.push_back({CommandLine, b.execute_result});
     return b.execute_result;
   }
-  PlatStatus status = b.RunCommandLine(CommandLine);
+  // The same decision as the firmware's platform layer, from what this shell
+  // shows a program: the protocol, and its `nonesting` variable.
+  const bool protocol = b.shell_mode != sim::ShellMode::OlderShell;
+  const char16_t *nonesting = b.shell_mode == sim::ShellMode::NonNesting ? u"True" : u"False";
+  std::u16string line = CommandLine;
+  if (PlatExecuteNeedsQuietPrefix(protocol ? 1 : 0, protocol ? nonesting : nullptr) != 0)
+    line.insert(0, u"-nomap -noversion ");
+  PlatStatus status = b.ExecuteInShell(line);
   b.executed.push_back({CommandLine, status});
   if (CommandStatus != nullptr) *CommandStatus = status;
   if (b.on_mutation) b.on_mutation(b, "execute");

@@ -36,6 +36,10 @@ class Screen {
 
   void Write(std::u16string_view text);
   void WriteAt(uint32_t column, uint32_t row, std::u16string_view text);
+  // Clears the visible window: the cursor goes to its top left corner on a new
+  // line, and what was shown before stays in the history.
+  void Clear();
+  int Clears() const { return clears_; }
   void Cursor(uint32_t *column, uint32_t *row) const;
 
   // Every line ever shown, trailing blanks removed.
@@ -58,6 +62,8 @@ class Screen {
   std::vector<std::u16string> lines_{std::u16string()};
   uint32_t line_ = 0;  // absolute line of the cursor
   uint32_t column_ = 0;
+  uint32_t top_ = 0;  // absolute line of the visible window's first row after a clear
+  int clears_ = 0;
   std::u16string raw_;
   std::vector<Positioned> positioned_;
 };
@@ -103,6 +109,17 @@ class Board;
 using Program = std::function<PlatStatus(Board &board, const std::vector<std::u16string> &args,
                                          std::u16string &out)>;
 
+// How the shell runs a command line handed to its Execute.
+//   Nesting:    the UEFI Shell as it starts by default: a nested shell runs the
+//               line; it clears the screen first and takes leading options
+//               ("-nomap -noversion") as its own, showing its banner and mapping
+//               table without them.
+//   NonNesting: a UEFI Shell started with -nonest (`nonesting` is "True"): the
+//               line runs in place, the screen stays, and a leading option is
+//               taken as the command's name.
+//   OlderShell: the older EFI shell interface (no UEFI Shell protocol): in place.
+enum class ShellMode : uint8_t { Nesting, NonNesting, OlderShell };
+
 struct ExecRecord {
   std::u16string line;
   PlatStatus status;
@@ -144,6 +161,17 @@ class Board {
 
   // Fault injection by resolved path (letter case ignored).
   std::map<std::u16string, PlatStatus> fail_open, fail_read, fail_write, fail_info;
+  // Short reads by resolved path (letter case ignored): one read gives at most
+  // `per_read` bytes, and readers meet the end of the file after `readable`
+  // bytes, whatever its size says (a file that shrank after its size was taken).
+  // The part of the caller's buffer that a read asked for but did not fill is
+  // scribbled over with kScribble, as nothing promises it stays untouched.
+  struct ShortRead {
+    uint64_t per_read = UINT64_MAX;
+    uint64_t readable = UINT64_MAX;
+  };
+  static constexpr uint8_t kScribble = 0xA5;
+  std::map<std::u16string, ShortRead> short_reads;
   // Pool requests above this many bytes fail; after `fail_allocs_after` more
   // successful requests, every further one fails.
   uint64_t pool_limit = UINT64_MAX;
@@ -152,7 +180,8 @@ class Board {
   // Shell programs and the commands run.
   // Installs a program file at `path` and makes it runnable by its name.
   void InstallProgram(std::u16string_view path, Program program);
-  std::vector<ExecRecord> executed;
+  std::vector<ExecRecord> executed;  // the lines as the program handed them over
+  ShellMode shell_mode = ShellMode::Nesting;
   PlatStatus execute_result = PLAT_SUCCESS;  // the Execute call's own status
 
   // Variables.
@@ -211,6 +240,8 @@ class Board {
 
   // Runs one command line as the shell would; returns the command's status.
   PlatStatus RunCommandLine(std::u16string_view line);
+  // Hands a line to the shell's Execute as the shell mode has it run.
+  PlatStatus ExecuteInShell(std::u16string_view line);
 
  private:
   Board *previous_;

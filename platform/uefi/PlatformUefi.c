@@ -18,6 +18,7 @@
 #include <Library/UefiRuntimeServicesTableLib.h>
 
 #include "platform/platform.h"
+#include "platform/shell_nesting.h"
 #include "platform/uefi/HeciProtocol.h"
 
 /* ---- Console ------------------------------------------------------------ */
@@ -241,8 +242,28 @@ PlatGetCurDir (
 
 /* The nested shell that runs a command line prints its banner and mapping
    table first unless the line starts with these options; with them the screen
-   shows only what the command itself prints. */
+   shows only what the command itself prints. A shell that runs the line in
+   place would take them for the command's name. */
 STATIC CONST CHAR16  mQuietPrefix[] = L"-nomap -noversion ";
+
+STATIC
+BOOLEAN
+ShellNests (
+  VOID
+  )
+{
+  CONST CHAR16  *Nonesting;
+
+  Nonesting = NULL;
+  if (gEfiShellProtocol != NULL) {
+    Nonesting = gEfiShellProtocol->GetEnv (L"nonesting");
+  }
+
+  return PlatExecuteNeedsQuietPrefix (
+           gEfiShellProtocol != NULL,
+           (CONST PlatChar16 *)Nonesting
+           ) != 0;
+}
 
 PlatStatus
 PlatExecute (
@@ -261,7 +282,7 @@ PlatExecute (
     return EFI_INVALID_PARAMETER;
   }
 
-  PrefixSize = sizeof (mQuietPrefix) - sizeof (CHAR16);
+  PrefixSize = ShellNests () ? sizeof (mQuietPrefix) - sizeof (CHAR16) : 0;
   LineSize   = StrSize ((CONST CHAR16 *)CommandLine);
   Line       = AllocatePool (PrefixSize + LineSize);
   if (Line == NULL) {

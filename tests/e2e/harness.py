@@ -101,6 +101,9 @@ class E2EError(AssertionError):
 def _mtools_env() -> dict:
     env = dict(os.environ)
     env["MTOOLS_SKIP_CHECK"] = "1"
+    # mtools reads and writes long names in the locale's encoding; in the C locale a name such as
+    # "Müller" would land as the two characters of each UTF-8 byte pair.
+    env["LC_ALL"] = "C.UTF-8"
     return env
 
 

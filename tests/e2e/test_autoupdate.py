@@ -52,6 +52,8 @@ CLOSING = [
 ]
 CONTINUE = re.compile(r"Continue \(Y/N\)\?")
 MARKER = "UPDATE/UpdatewithEC_Step1.set"
+F10 = 'Error F10: An error occurs when copying "startup.nsh" to root directory'
+F11 = 'Error F11: An error occurs when removing "startup.nsh" in root directory'
 
 
 def _disk(name: str) -> DiskImage:
@@ -169,8 +171,31 @@ def test_declined_and_orphan_script_after_f09() -> None:
         check.lines(_run_output(again, len(BANNER) + len(NOTICE) + 3),
                     BANNER + NOTICE + ["", "User canceled update.", ""], "asked again at the next start")
         check.true("GO.nsh me1 ran" not in again, "GO.nsh skipped without the marker")
+        check.bytes_equal(disk.read_file("startup.nsh"), ROOT_SCRIPT, "orphan script still there")
+
+        # The shell's cp fails on a read-only root script: F10, the local copy stays, and neither
+        # the pin nor the marker is touched. (The orphan script left the shell in FS0:\\UPDATE.)
+        m.run_ok("attrib +r fs0:\\startup.nsh")
+        log.take()
+        r = m.run("NAVO.efi -ECOVRAUTO", answers=[(CONTINUE, "y")])
+        check.output(r, BANNER + NOTICE + ["Preparing Update files...OK", "cp: The destination is read-only.",
+                                           "Fail", "", F10], status=1)
+        check.equal(pin_writes(log.take()), [], "no pin write after F10")
+        check.bytes_equal(disk.read_file("UPDATE/startup.nsh"), ROOT_SCRIPT, "local script left after F10")
+        check.bytes_equal(disk.read_file("startup.nsh"), ROOT_SCRIPT, "read-only root script unchanged")
+        check.true(not disk.exists(MARKER), "no marker after F10")
+
+        # The shell's rm fails when the root script is gone: F11, and the marker goes all the same.
+        m.run_ok("attrib -r fs0:\\startup.nsh")
+        m.run_ok("rm -q fs0:\\startup.nsh")
+        m.run_ok("rm -q startup.nsh")
+        m.run_ok('echo "x" > UpdatewithEC_Step1.set')
+        r = m.run("NAVO.efi -ECOVRAUTO")
+        check.output(r, BANNER + ["rm: File not found - 'FS0:\\startup.nsh'", "Fail", "", F11], status=1)
+        check.true(not disk.exists(MARKER), "marker removed after F11")
+        check.equal(pin_writes(log.take()), [], "no pin write after F11")
         m.poweroff()
-    check.bytes_equal(disk.read_file("startup.nsh"), ROOT_SCRIPT, "orphan script still there")
+    check.true(not disk.exists("startup.nsh"), "no root script at the end")
     check.true(not disk.exists("UPDATE/golog.txt"), "GO.nsh never ran")
     check.equal(pin_writes(log.all()), [], "the pin was never written")
     check.done()

@@ -203,7 +203,7 @@ def on_disk(directory_text: str) -> str:
 F12_LONG = ("Error F12: The current directory path is too long (at most 72 characters with its "
             "mapping name).")
 F12_CHARS = ("Error F12: The current directory path holds characters that startup.nsh cannot carry "
-             "(only printable ASCII).")
+             "(only printable Latin-1).")
 
 
 def test_auto_update_directory_limits() -> None:

@@ -31,10 +31,10 @@ struct Model {
   bool root = false;
 };
 
-// What the generated script can carry: printable ASCII, one byte each.
+// What the generated script can carry: printable Latin-1, one byte each.
 bool Printable(const std::u16string &s) {
   for (char16_t c : s)
-    if (c < 0x20 || c > 0x7E) return false;
+    if (c < 0x20 || c == 0x7F || c > 0xFF) return false;
   return true;
 }
 

@@ -290,7 +290,7 @@ TEST(AutoUpdateSequence, OlderLongerLocalScriptIsCut) {
 struct DirCase {
   const char *name;
   std::u16string dir;
-  const char *result;  // "armed", "refused: too long"
+  const char *result;  // "armed", "too long", "mapping too long"
 };
 
 TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
@@ -302,7 +302,9 @@ TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
   const DirCase cases[] = {
       {"72 fit", fits, "armed"},
       {"73 are refused", too_long, "too long"},
-      {"mapping name over 15", long_map, "too long"},
+      {"mapping name over 15", long_map, "mapping too long"},
+      {"mapping name over 15 in a path over 72", u"FS0123456789ABCD:\\" + std::u16string(80, u'X'),
+       "mapping too long"},
       {"far too long", huge, "too long"},
   };
   for (const DirCase &c : cases) {
@@ -321,14 +323,62 @@ TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
       EXPECT_EQ(m.State(), "Idle, pin off");
     } else {
       EXPECT_EQ(result, 1);
+      const std::u16string why =
+          std::string(c.result) == "too long"
+              ? u"Error F12: The current directory path is too long (at most 72 characters with its "
+                u"mapping name).\r\n"
+              : u"Error F12: The mapping name of the current directory is too long (at most 15 "
+                u"characters).\r\n";
       EXPECT_EQ(m.board.screen.Raw(),
-                std::u16string(kNotice) +
-                    u"Preparing Update files...Fail\r\n\r\nError F12: The current directory path is too "
-                    u"long (at most 72 characters with its mapping name).\r\n");
+                std::u16string(kNotice) + u"Preparing Update files...Fail\r\n\r\n" + why);
       EXPECT_TRUE(m.board.executed.empty());
       EXPECT_TRUE(m.board.port_log.empty());
       EXPECT_FALSE(m.LocalScript());
       EXPECT_FALSE(m.RootScript());
+    }
+  }
+}
+
+// The script holds one byte per character and the shell reads it back as
+// Latin-1: a directory with letters up to U+00FF comes back unchanged; anything
+// above, and control characters, are refused before anything is written.
+TEST(AutoUpdateSequence, DirectoryCharacters) {
+  struct Case {
+    const char *name;
+    std::u16string dir;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"Latin-1 letters", u"FS0:\\M\u00FCller", true},
+      {"the first and last above ASCII", u"FS0:\\\u0080\u00FF", true},
+      {"above Latin-1", u"FS0:\\M\u0100ller", false},
+      {"low byte a line feed", u"FS0:\\A\u010Areset", false},
+      {"a control character", u"FS0:\\A\u001Fb", false},
+      {"DEL", u"FS0:\\A\u007Fb", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Machine m(c.dir);
+    const uint8_t result = m.TypeCommand('y');
+    if (c.accepted) {
+      EXPECT_EQ(result, 0);
+      std::string line = "cd ";
+      for (char16_t ch : c.dir) line += static_cast<char>(ch);
+      const auto bytes = m.board.FileBytes(kRootScript);
+      EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(line + "\r\n"), std::string::npos);
+      EXPECT_EQ(m.Start(), 2);
+      EXPECT_TRUE(m.problems.empty());
+      EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
+      EXPECT_EQ(m.State(), "Idle, pin off");
+    } else {
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(m.board.screen.Raw(),
+                std::u16string(kNotice) +
+                    u"Preparing Update files...Fail\r\n\r\nError F12: The current directory path "
+                    u"holds characters that startup.nsh cannot carry (only printable Latin-1).\r\n");
+      EXPECT_TRUE(m.board.executed.empty());
+      EXPECT_FALSE(m.RootScript());
+      EXPECT_FALSE(m.LocalScript());
     }
   }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <numeric>
 #include <random>
 #include <string>
@@ -96,6 +97,41 @@ TEST(Chksum, ReportsSizeSumAndHistoryChecksum) {
     EXPECT_EQ(run.screen, Report("IMAGE.BIN", c.size, c.sum, c.history)) << c.what;
     EXPECT_EQ(board.OpenFiles(), 0u) << c.what;
     EXPECT_EQ(board.LiveAllocations(), 0u) << c.what;
+  }
+}
+
+// Reads that give fewer bytes than asked for: the tool reads on, and reports
+// and sums only the bytes that came when the file ends early (never the part of
+// its buffer that no read filled).
+TEST(Chksum, ShortReadsSumWhatWasRead) {
+  struct Case {
+    const char *name;
+    sim::Board::ShortRead limits;
+    std::size_t size;
+  };
+  const Case cases[] = {
+      {"5 bytes a read", {5, UINT64_MAX}, 300},
+      {"ends after 100", {UINT64_MAX, 100}, 100},
+      {"4096 a read, ends after 250", {4096, 250}, 250},
+      {"nothing read", {UINT64_MAX, 0}, 0},
+  };
+  std::vector<uint8_t> bytes(300);
+  std::iota(bytes.begin(), bytes.end(), uint8_t{1});
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Board board;
+    board.PutFile(u"FS0:\\DATA.BIN", bytes);
+    board.short_reads[u"FS0:\\DATA.BIN"] = c.limits;
+    const ToolRun run = Chksum(board, {"DATA.BIN"});
+    EXPECT_EQ(run.status, PLAT_SUCCESS);
+    const uint32_t sum = ReferenceSum(std::vector<uint8_t>(bytes.begin(), bytes.begin() + c.size));
+    char hex[3][16];
+    std::snprintf(hex[0], sizeof hex[0], "%X", static_cast<unsigned>(c.size));
+    std::snprintf(hex[1], sizeof hex[1], "%08X", sum);
+    std::snprintf(hex[2], sizeof hex[2], "%04X", sum & 0xFFFF);
+    EXPECT_EQ(run.screen, Report("DATA.BIN", hex[0], hex[1], hex[2]));
+    EXPECT_EQ(board.LiveAllocations(), 0u);
+    EXPECT_EQ(board.OpenFiles(), 0u);
   }
 }
 

@@ -211,6 +211,39 @@ TEST(FrontConsole, LoadWholeFileHandsOverTheFile) {
   EXPECT_EQ(board.LiveAllocations(), 0u);
 }
 
+// A read may give fewer bytes than asked for: the loader goes on until it has
+// the whole file, and when the file ends early it hands on only what came.
+TEST(FrontConsole, LoadWholeFileShortReads) {
+  struct Case {
+    const char *name;
+    sim::Board::ShortRead limits;
+    std::size_t size;
+  };
+  const Case cases[] = {
+      {"7 bytes a read", {7, UINT64_MAX}, 1000},
+      {"one byte a read", {1, UINT64_MAX}, 1000},
+      {"the file ends after 600 bytes", {UINT64_MAX, 600}, 600},
+      {"in pieces, ending after 130", {64, 130}, 130},
+      {"nothing to read", {UINT64_MAX, 0}, 0},
+  };
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 1000; ++i) bytes.push_back(static_cast<uint8_t>(i * 7 + 1));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Board board;
+    board.PutFile(u"FS0:\\IMAGE.BIN", bytes);
+    board.short_reads[u"FS0:\\IMAGE.BIN"] = c.limits;
+    Loaded r = Load(u"IMAGE.BIN", 0);
+    EXPECT_EQ(r.status, PLAT_SUCCESS);
+    EXPECT_EQ(r.info.FileSize, bytes.size());
+    ASSERT_EQ(r.size, c.size);
+    ASSERT_TRUE(r.buffer);
+    EXPECT_EQ(std::vector<uint8_t>(r.buffer.Bytes(), r.buffer.Bytes() + r.size),
+              std::vector<uint8_t>(bytes.begin(), bytes.begin() + c.size));
+    EXPECT_EQ(board.screen.Raw(), u"");
+  }
+}
+
 TEST(FrontConsole, LoadWholeFileFailures) {
   const std::u16string kOpen = u"Error F04: Open File failed!\r\n";
   const std::u16string kMemory = u"Error F05: Allocate a memory buffer error!\r\n";

@@ -219,6 +219,7 @@ TEST(FrontMain, CheckPreStep) {
   for (const PreStepCase &c : cases) {
     SCOPED_TRACE(c.name);
     sim::Board board;
+    board.shell_mode = sim::ShellMode::NonNesting;  // the designed screen; both modes: shell_modes_test.cpp
     PutSignature(board, 0xFFFFA, "$$VEK-");
     board.SetCurDir(std::u16string(c.cur_dir));
     board.PutFile(u"error.log", std::string_view("x"));

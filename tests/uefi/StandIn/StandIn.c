@@ -9,8 +9,10 @@
       byte for byte as characters (a line feed not preceded by a carriage
       return is printed as CR LF, as the real tools' Print does);
     - ends with the status written in hexadecimal in <key>.sts ("C601",
-      "0xC601", surrounding blanks and line ends allowed), or 0 without it.
-  A test therefore chooses output and status by writing these two files.
+      "0xC601", surrounding blanks and line ends allowed), or 0 without it;
+    - appends one "x" to <key>.runs when that file exists, so that a test can
+      count the runs that the shell really made.
+  A test therefore chooses output and status by writing these files.
 **/
 
 #include <Uefi.h>
@@ -212,6 +214,34 @@ ParseStatus (
   return Value;
 }
 
+/**
+  Appends one byte to the run log when there is one.
+**/
+STATIC
+VOID
+NoteRun (
+  IN CONST CHAR16  *Name
+  )
+{
+  SHELL_FILE_HANDLE  File;
+  UINT8              Mark;
+  UINTN              Size;
+
+  if (ShellFileExists (Name) != EFI_SUCCESS) {
+    return;
+  }
+
+  if (EFI_ERROR (ShellOpenFileByName (Name, &File, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, 0))) {
+    return;
+  }
+
+  Mark = 'x';
+  Size = 1;
+  ShellSetFilePosition (File, (UINT64)-1);
+  ShellWriteFile (File, &Size, &Mark);
+  ShellCloseFile (&File);
+}
+
 INTN
 EFIAPI
 ShellAppMain (
@@ -226,6 +256,9 @@ ShellAppMain (
   UINT64  Status;
 
   BuildKey (Argc, Argv, Key);
+
+  UnicodeSPrint (Name, sizeof (Name), L"%s.runs", Key);
+  NoteRun (Name);
 
   UnicodeSPrint (Name, sizeof (Name), L"%s.out", Key);
   Data = LoadFile (Name, &Size);

@@ -1,0 +1,182 @@
+// The utility's command lines in every kind of shell a board may boot: one that
+// nests (a nested shell runs each line and clears the screen first), one
+// started with -nonest, and the older shell interface (both run lines in place).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "navo/main.h"
+#include "platform/shell_nesting.h"
+#include "platform/sim/sim_board.h"
+#include "tests/host/autoupdate_machine_test.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using sim::ShellMode;
+
+TEST(ShellNesting, QuietPrefixOnlyWhenTheShellNests) {
+  struct Case {
+    const char *name;
+    int protocol;
+    const char16_t *nonesting;
+    int prefix;
+  };
+  const Case cases[] = {
+      {"nesting shell", 1, u"False", 1},
+      {"nesting shell without the variable", 1, nullptr, 1},
+      {"-nonest: True", 1, u"True", 0},
+      {"-nonest typed in lower case", 1, u"true", 0},
+      {"-nonest in capitals", 1, u"TRUE", 0},
+      {"not quite True", 1, u"Truex", 1},
+      {"an empty value", 1, u"", 1},
+      {"older shell interface", 0, nullptr, 0},
+      {"older shell interface, whatever the variable", 0, u"False", 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(PlatExecuteNeedsQuietPrefix(c.protocol, c.nonesting), c.prefix);
+  }
+}
+
+const Lines kBanner = {
+    "+-------------------------------------------------------------------+",
+    "|                 ZAN Firmware Update Utility 1.1.0                 |",
+    "+-------------------------------------------------------------------+",
+    "Check ZAN Board...OK",
+};
+
+uint64_t RunNavo(std::vector<const char *> words) {
+  std::vector<std::u16string> storage{u"NAVO.efi"};
+  for (const char *w : words) storage.push_back(sim::U16(w));
+  std::vector<char16_t *> argv;
+  for (auto &s : storage) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  return NavoMain(storage.size(), argv.data());
+}
+
+const char *ModeName(ShellMode mode) {
+  switch (mode) {
+    case ShellMode::Nesting: return "nesting";
+    case ShellMode::NonNesting: return "-nonest";
+    case ShellMode::OlderShell: return "older shell";
+  }
+  return "?";
+}
+
+bool AnyUnrecognized(const sim::Board &board) {
+  return sim::Narrow(board.screen.Raw()).find("is not recognized") != std::string::npos;
+}
+
+// Commands that run a tool through the shell. `in_place` is the screen below
+// the banner in a shell that runs lines in place, `nested` the same in one that
+// nests (each clear starts the screen's rows anew; the rows before it stay in
+// the history, and the check command's rewrite lands on its remembered row of
+// the cleared screen, as the real shell shows it).
+struct ToolCase {
+  const char *name;
+  std::vector<const char *> words;
+  PlatStatus fitver_status;
+  uint64_t status;
+  int tool_runs;
+  Lines in_place;
+  Lines nested;
+};
+
+TEST(ShellModes, ToolCommandsInEveryShell) {
+  const ToolCase cases[] = {
+      {"board display", {"-MBMEVER"}, 0, 0, 1,
+       {"Read Board ME FW version...OK", "", "ME FW version on the board: 12.0.64.1551"},
+       {"Read Board ME FW version...", "OK", "", "ME FW version on the board: 12.0.64.1551"}},
+      {"check, equal versions", {"-CHKMEVER", "-N", "12.0.64.1551"}, 0, 69, 2,
+       {"Check ME override Pin status...OK", "Read Board ME FW version...OK",
+        "Read File ME FW version...OK", "", "ME FW version on the board: 12.0.64.1551",
+        "ME FW version in the File : 12.0.64.1551", "",
+        "Your current ME firmware is already latest version."},
+       {"Check ME override Pin status...", "OK",
+        "Read Board ME FW version...Please wait(it may take a little longer)", "",
+        "Read Board ME FW version...OK", "Read File ME FW version...OK", "",
+        "ME FW version on the board: 12.0.64.1551", "ME FW version in the File : 12.0.64.1551", "",
+        "Your current ME firmware is already latest version."}},
+      {"check, override state", {"-CHKMEVER", "-N", "12.0.64.1551"}, 0xC601, 1, 1,
+       {"Check ME override Pin status...Fail", "", "Error F11: It is already preparing override state."},
+       {"Check ME override Pin status...", "Fail", "",
+        "Error F11: It is already preparing override state."}},
+  };
+  for (ShellMode mode : {ShellMode::Nesting, ShellMode::NonNesting, ShellMode::OlderShell}) {
+    for (const ToolCase &c : cases) {
+      SCOPED_TRACE(std::string(ModeName(mode)) + ": " + c.name);
+      sim::Board board;
+      board.shell_mode = mode;
+      board.PutLegacy(0xF5A30, "$$ZAN-");
+      board.SetCurDir(u"FS0:\\UPD");
+      int runs = 0;
+      board.InstallProgram(u"FS0:\\UPD\\MeInfo.efi",
+                           [&runs, &c](sim::Board &, const std::vector<std::u16string> &args,
+                                       std::u16string &out) -> PlatStatus {
+                             ++runs;
+                             if (args.size() > 1 && args[1] == u"-fitver") return c.fitver_status;
+                             out += u"FW Version: 12.0.64.1551\r\n";
+                             return PLAT_SUCCESS;
+                           });
+
+      EXPECT_EQ(RunNavo(c.words), c.status);
+      Lines expected = kBanner;
+      const Lines &rest = mode == ShellMode::Nesting ? c.nested : c.in_place;
+      expected.insert(expected.end(), rest.begin(), rest.end());
+      EXPECT_EQ(board.screen.Lines(), expected);
+      EXPECT_EQ(runs, c.tool_runs);
+      EXPECT_EQ(board.screen.Clears(), mode == ShellMode::Nesting ? c.tool_runs : 0);
+      EXPECT_FALSE(AnyUnrecognized(board));
+      EXPECT_FALSE(board.HasFile(u"MeInfoTmp.txt"));
+      EXPECT_FALSE(board.HasFile(u"tmp"));
+      EXPECT_EQ(board.LiveAllocations(), 0u);
+    }
+  }
+}
+
+// The whole automatic update: the first run copies the script to the root,
+// turns the pin on and resets; the next start runs it to the final run.
+TEST(ShellModes, AutomaticUpdateInEveryShell) {
+  using autoupdate_test::Machine;
+  for (ShellMode mode : {ShellMode::Nesting, ShellMode::NonNesting, ShellMode::OlderShell}) {
+    SCOPED_TRACE(ModeName(mode));
+    Machine m;
+    m.board.shell_mode = mode;
+    EXPECT_EQ(m.TypeCommand('y'), 0);
+    EXPECT_EQ(m.State(), "Armed, pin on");
+    EXPECT_EQ(m.board.executed.size(), 2u);
+    for (const sim::ExecRecord &r : m.board.executed) EXPECT_EQ(r.status, PLAT_SUCCESS);
+    // Every line the commands ran on had ended: the nesting shell's clears
+    // leave these lines whole too.
+    const Lines shown = m.board.screen.Lines();
+    ASSERT_GE(shown.size(), 4u);
+    EXPECT_EQ(Lines(shown.end() - 4, shown.end()),
+              (Lines{"Preparing Update files...OK", "Adjust EC FW override Status...OK", "",
+                     "Restarting, please wait..."}));
+    EXPECT_EQ(m.Start(), 2);
+    EXPECT_TRUE(m.problems.empty());
+    EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
+    EXPECT_EQ(m.State(), "Idle, pin off");
+    EXPECT_EQ(m.results, (std::vector<uint8_t>{0, 0}));
+    EXPECT_EQ(m.board.screen.Clears(), mode == ShellMode::Nesting ? 3 : 0);
+    EXPECT_FALSE(AnyUnrecognized(m.board));
+  }
+}
+
+// A prefix in front of a line that runs in place is what broke these commands:
+// the shell takes the option for a command, runs nothing and reports success.
+TEST(ShellModes, OptionInFrontOfAnInPlaceLineRunsNothing) {
+  sim::Board board;
+  board.shell_mode = ShellMode::NonNesting;
+  board.InstallProgram(u"FS0:\\MeInfo.efi", [](sim::Board &, const std::vector<std::u16string> &,
+                                                std::u16string &) -> PlatStatus { return 0xC601; });
+  EXPECT_EQ(board.ExecuteInShell(u"-nomap -noversion MeInfo.efi -fitver"), PLAT_SUCCESS);
+  EXPECT_EQ(board.screen.Text(),
+            "'-nomap' is not recognized as an internal or external command, operable program,\n"
+            " or script file.\n");
+  EXPECT_EQ(board.ExecuteInShell(u"MeInfo.efi -fitver"), 0xC601u);
+}
+
+}  // namespace
