@@ -66,7 +66,12 @@ def test_stick_boots_and_does_the_jobs() -> None:
         check.output(m.run("NAVO.efi -VER"), VERSION, status=0)
         check.output(m.run("NAVO.efi -H"), BANNER[:3] + USAGE, status=0)
         # `type` ends the text with a line end of its own.
-        check.output(m.run("type README.TXT"), GUIDE.read_text().splitlines() + [""], status=0)
+        guide = GUIDE.read_text().splitlines()
+        check.output(m.run("type README.TXT"), guide + [""], status=0)
+        # As the guide's first line says: one screen at a time, q stops.
+        r = m.run("type -b README.TXT", answers=[(r"Press ENTER to continue or 'Q' break", "q")])
+        check.true(20 < len(r.lines) < len(guide) and r.lines[:20] == guide[:20],
+                   f"type -b shows the first screen only:\n{r}")
 
         # Every report that CHKSUMS.TXT holds, as CHKSUM.efi gives it in the file's folder.
         blocks = chksums_blocks(disk.read_file("CHKSUMS.TXT").decode("ascii"))
