@@ -379,7 +379,7 @@ class Machine:
     def __init__(self, disk: DiskImage, name: Optional[str] = None, qemu: Optional[str] = None,
                  extra_args: Sequence[str] = (), no_reboot: bool = False, memory_mib: int = 256,
                  timeout: float = 600.0, startup: str = "run", log_dir: Optional[Path] = None,
-                 on_output: Optional[Callable[[bytes], None]] = None):
+                 on_output: Optional[Callable[[bytes], None]] = None, usb_stick: bool = False):
         """
         disk:        the FS0: image (built here if not built yet)
         qemu:        QEMU binary (default: $E2E_QEMU or Debian's; ec_qemu() gives the emulated-EC build)
@@ -392,6 +392,8 @@ class Machine:
                      "skip" - press ESC, so startup.nsh does not run
                      "wait" - press nothing; the countdown runs out and startup.nsh (if any) runs
         on_output:   called with every piece of raw console output as it arrives (e.g. to show it live)
+        usb_stick:   attach the disk as a removable USB mass-storage device (xHCI) instead of an IDE
+                     disk, as a technician's stick is (needs a QEMU with USB: Debian's, not ec_qemu())
         """
         self.disk = disk
         self.name = name or disk.name
@@ -404,6 +406,7 @@ class Machine:
         self.log_dir = Path(log_dir) if log_dir else WORK_DIR / "logs"
         self.cols, self.rows = _SCREEN_COLUMNS, _SCREEN_ROWS
         self.on_output = on_output
+        self.usb_stick = usb_stick
 
         self.proc: Optional[subprocess.Popen] = None
         self._screen = _RecordingScreen(self.cols, self.rows)
@@ -442,8 +445,13 @@ class Machine:
         args = [self.qemu, "-machine", "q35", "-m", str(self.memory_mib), "-nodefaults", "-no-user-config",
                 "-display", "none", "-monitor", "none", "-serial", "stdio",
                 "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={OVMF_CODE}",
-                "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}",
-                "-drive", f"file={self.disk.path},format=raw,if=ide,index=0,media=disk"]
+                "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}"]
+        if self.usb_stick:
+            args += ["-device", "qemu-xhci,id=xhci",
+                     "-drive", f"if=none,id=stick,file={self.disk.path},format=raw",
+                     "-device", "usb-storage,bus=xhci.0,drive=stick,removable=on"]
+        else:
+            args += ["-drive", f"file={self.disk.path},format=raw,if=ide,index=0,media=disk"]
         if Path("/usr/share/qemu").is_dir():
             args += ["-L", "/usr/share/qemu"]
         if self.no_reboot:

@@ -1,9 +1,11 @@
 """The technician's kit (`make usb`) as shipped.
 
-One machine boots a copy of the stick image as its only disk, so OVMF starts the stick's own
-\\EFI\\BOOT\\BOOTX64.EFI, with the virtual board's extras added to the copy (tests/e2e/board.py,
-what `make run` boots): the guide, the tools' reports, the checksums file, both example scripts
-and the whole automatic update across three boots, run from the stick's root.
+Each machine boots a copy of the stick image as its only disk, so OVMF starts the stick's own
+\\EFI\\BOOT\\BOOTX64.EFI. The first takes the copy as it is, plugged in as a removable USB stick
+(Debian's QEMU: the emulated-EC build has no USB): the tools, the guide and the checksums file. The
+second is the virtual board (tests/e2e/board.py, what `make run` boots: the copy with the board's
+extras, the emulated EC): both example scripts and the whole automatic update across three boots,
+run from the stick's root.
 
 The other test builds kits without QEMU: two builds of one commit are byte-identical, a kit signed
 with a key made here verifies, an unsigned one has no signatures, and the image holds exactly the
@@ -23,8 +25,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import board  # noqa: E402
-from harness import (REPO, WORK_DIR, Check, DiskImage, Machine, kit_version,  # noqa: E402
-                     partition_offset)
+from harness import (REPO, WORK_DIR, Check, DiskImage, Machine, kit_image,  # noqa: E402
+                     kit_version, partition_offset)
 from test_autoupdate import CLOSING, CONTINUE, NOTICE  # noqa: E402
 from test_ec import BANNER, EcLog, pin_writes, require_ec_qemu  # noqa: E402
 from test_front import USAGE, VERSION  # noqa: E402
@@ -53,20 +55,20 @@ def _stick(name: str) -> DiskImage:
     return disk
 
 
-def test_stick_boots_and_does_the_jobs() -> None:
-    check = Check("stick")
-    log = EcLog("stick")
-    disk = _stick("stick")
-    # "wait": the shell runs the update's startup.nsh by itself, as on the bench.
-    with Machine(disk, name="stick", qemu=require_ec_qemu(), extra_args=log.device(pin="off"),
-                 startup="wait", timeout=600) as m:
+def test_shipped_stick_on_usb() -> None:
+    check = Check("shipped stick")
+    disk = DiskImage("shipped", base=kit_image())
+    with Machine(disk, name="shipped", usb_stick=True, timeout=300) as m:
         m.boot()
-        check.equal(m.run("echo %homefilesystem%", status=False).lines, ["FS0:"], "the shell started from the stick")
+        check.true(re.search(r'BdsDxe: starting Boot\d+ "UEFI QEMU QEMU USB HARDDRIVE',
+                             "\n".join(m.transcript())), "the firmware booted the USB stick")
+        check.equal(m.run("echo %homefilesystem%", status=False).lines, ["FS0:"],
+                    "the shell is the stick's own")
         m.run_ok("fs0:")
         check.output(m.run("NAVO.efi -VER"), VERSION, status=0)
         check.output(m.run("NAVO.efi -H"), BANNER[:3] + USAGE, status=0)
-        # `type` ends the text with a line end of its own.
         guide = GUIDE.read_text().splitlines()
+        # `type` ends the text with a line end of its own.
         check.output(m.run("type README.TXT"), guide + [""], status=0)
         # As the guide's first line says: one screen at a time, q stops.
         r = m.run("type -b README.TXT", answers=[(r"Press ENTER to continue or 'Q' break", "q")])
@@ -81,8 +83,21 @@ def test_stick_boots_and_does_the_jobs() -> None:
             folder, name = path.rsplit("\\", 1)
             m.cd("fs0:" + (folder or "\\"))
             check.output(m.run(f"CHKSUM.efi {name}"), report, status=0)
-        m.cd("fs0:\\")
+        m.poweroff()
+    check.done()
 
+
+def test_board_jobs_from_stick() -> None:
+    check = Check("stick")
+    log = EcLog("stick")
+    disk = _stick("stick")
+    # "wait": the shell runs the update's startup.nsh by itself, as on the bench.
+    with Machine(disk, name="stick", qemu=require_ec_qemu(), extra_args=log.device(pin="off"),
+                 startup="wait", timeout=600) as m:
+        m.boot()
+        check.equal(m.run("echo %homefilesystem%", status=False).lines, ["FS0:"],
+                    "the shell is the stick's own")
+        m.run_ok("fs0:")
         m.write_legacy_signature()
         # The check-then-update example: GO.nsh only on Y, with the arguments handed on.
         r = m.run("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", answers=[(YES_NO, "y")])
