@@ -22,6 +22,10 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export PATH="/usr/bin:/bin:/usr/sbin:/sbin:$PATH"
 # FAT and zip keep local times: the same for everybody.
 export TZ=UTC LC_ALL=C
+# Paths given relative to where the caller stands.
+[ -z "${SIGN_KEY:-}" ] || SIGN_KEY=$(realpath -m -- "$SIGN_KEY")
+[ -z "${SIGN_CERT:-}" ] || SIGN_CERT=$(realpath -m -- "$SIGN_CERT")
+[ -z "${USB_OUT:-}" ] || USB_OUT=$(realpath -m -- "$USB_OUT")
 cd "$ROOT"
 
 die() { echo "make-usb: $*" >&2; exit 1; }
@@ -83,8 +87,11 @@ cp "$EFI/shell/Shell.efi" "$STAGE/EFI/BOOT/BOOTX64.EFI"
 cp "$EFI/shell/License.txt" "$STAGE/LICENSES/EDK2.TXT"
 for tool in NAVO.efi CHKSUM.efi; do
   if [ -n "${SIGN_KEY:-}" ]; then
-    sbsign --key "$SIGN_KEY" --cert "$SIGN_CERT" --output "$STAGE/$tool" "$EFI/$tool" 2>/dev/null ||
+    # sbsign chats on stderr even when it works: show it only when it fails.
+    if ! out=$(sbsign --key "$SIGN_KEY" --cert "$SIGN_CERT" --output "$STAGE/$tool" "$EFI/$tool" 2>&1); then
+      echo "$out" >&2
       die "sbsign failed for $tool"
+    fi
   else
     cp "$EFI/$tool" "$STAGE/$tool"
   fi
