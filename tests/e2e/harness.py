@@ -120,7 +120,8 @@ def _dos_path(path: str) -> str:
 
 
 class DiskImage:
-    """A raw FAT image without partition table; QEMU shows it to OVMF as FS0:.
+    """A raw FAT image without partition table, or a copy of a partitioned one (`base`); QEMU shows
+    it to OVMF as FS0:.
 
     Files are collected first and written by build() (Machine calls it); after the machine has run,
     read_file() and friends read the image back with mtools.
@@ -209,8 +210,12 @@ class DiskImage:
             _run_tool(["mkfs.fat", "-C", "-n", "E2E", str(self.path), str(self.size_mib * 1024)])
         img = self.mtools_image
         for d in self._dirs:
-            if not (self.base and self.exists(d)):
-                _run_tool(["mmd", "-i", img, _dos_path(d)])
+            # A copied image may have the directory already (mdir succeeds on it, empty or not).
+            if self.base and subprocess.run(["mdir", "-i", img, "-b", _dos_path(d)], env=_mtools_env(),
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL
+                                            ).returncode == 0:
+                continue
+            _run_tool(["mmd", "-i", img, _dos_path(d)])
         with tempfile.TemporaryDirectory(prefix="e2e-img-") as staging:
             for i, (dest, data) in enumerate(self._files):
                 if isinstance(data, Path):
