@@ -4,9 +4,11 @@
 #   make host    host libraries, host_tests and the Linux tool build/host/chksum
 #   make test    all of the above, CTest, the same under ASan/UBSan, and the
 #                QEMU end-to-end suite
-#   make run     boot the tools in QEMU (tools/run.sh) on the virtual board
+#   make run     boot the kit's stick in QEMU (tools/run.sh) on the virtual board
 #   make qemu-ec build QEMU with the board's emulated EC
 #   make shell   build/efi/shell/Shell.efi, the UEFI Shell built from the same EDK II
+#   make usb     the technician's kit: build/usb/NAVO-<version>.img (bootable stick)
+#                and .zip; SIGN_KEY=key.pem SIGN_CERT=cert.pem signs the tools
 #   make bench   build and run the benchmarks (tests/bench) and time the Linux
 #                checksum tool against coreutils' `sum -s`
 #   make fuzz    build the fuzz targets with clang and run each for FUZZ_SECONDS
@@ -27,7 +29,7 @@ ASAN_OPT := -O1 -g1
 CTEST := ctest --output-on-failure -j $(JOBS)
 
 .PHONY: all setup efi host host-asan test unit unit-asan e2e run bench fuzz clean
-.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell
+.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell usb
 
 all: efi host
 
@@ -40,6 +42,11 @@ efi: setup
 # The UEFI Shell from the same EDK II tree (ShellPkg, commands linked in).
 shell: setup
 	@tools/build-shell.sh RELEASE
+
+# The stick image and zip (tools/make-usb.sh); the end-to-end tests boot a copy of it.
+usb: efi shell build/host/build.ninja
+	@ninja -C build/host chksum >/dev/null
+	@SIGN_KEY="$(SIGN_KEY)" SIGN_CERT="$(SIGN_CERT)" tools/make-usb.sh
 
 build/host/build.ninja:
 	@cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -67,8 +74,9 @@ unit-asan: host-asan
 qemu-ec: setup
 	@tools/build-qemu-ec.sh
 
-# The shell that does not nest is started from the test disks (build/efi/shell/Shell.efi).
-e2e: efi qemu-ec shell
+# The shell that does not nest is started from the test disks (build/efi/shell/Shell.efi);
+# the kit image is booted as shipped.
+e2e: efi qemu-ec shell usb
 	@if [ -f tests/e2e/run_all.py ]; then \
 	  echo "== end-to-end tests in QEMU ($$(date +%T))"; $(PYTHON) tests/e2e/run_all.py; \
 	else echo "== end-to-end tests: tests/e2e/run_all.py not present, skipped"; fi
@@ -76,7 +84,7 @@ e2e: efi qemu-ec shell
 test: setup efi host unit host-asan unit-asan fuzz-smoke e2e
 	@echo "== all tests passed ($$(date +%T))"
 
-run: efi qemu-ec
+run: usb qemu-ec
 	@tools/run.sh
 
 build/bench/build.ninja:

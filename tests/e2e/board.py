@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """A virtual board for trying the tools by hand (`make run`, tools/run.sh).
 
-Builds a FAT disk with NAVO.efi, CHKSUM.efi, stand-ins for the information tools (MeInfo.efi,
-TXEInfo.efi) and the maker's GO.nsh, a sample BIOS image and a few sample files; boots the UEFI
-Shell in QEMU (the build with the emulated board EC when .cache holds one), writes the board
-signature into the legacy BIOS area, runs a short demonstration and then leaves the person at the
-shell prompt. Without a terminal (stdin not a tty, e.g. in CI) it powers off after the
-demonstration and prints the rendered session.
+Copies the technician's stick (`make usb`: the UEFI Shell as \\EFI\\BOOT\\BOOTX64.EFI, NAVO.efi,
+CHKSUM.efi, README.TXT, EXAMPLES\\) and adds stand-ins for the information tools (MeInfo.efi,
+TXEInfo.efi) and the maker's GO.nsh, a sample BIOS image, a few sample files and BOARD.TXT. Boots
+the stick, as the only disk, in QEMU (the build with the emulated board EC when .cache holds one),
+writes the board signature into the legacy BIOS area, runs a short demonstration and then leaves
+the person at the shell prompt. Without a terminal (stdin not a tty, e.g. in CI) it powers off
+after the demonstration and prints the rendered session.
 
     tests/e2e/board.py [--batch] [--no-demo] [--keep-mode]
 """
@@ -25,7 +26,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from harness import (BUILD, SYSTEM_QEMU, DiskImage, E2EError, Machine, ec_qemu)  # noqa: E402
+from harness import (BUILD, SYSTEM_QEMU, DiskImage, E2EError, Machine, ec_qemu, kit_image)  # noqa: E402
 
 BOARD_ME_VERSION = "12.0.49.1534"
 IMAGE_ME_VERSION = (12, 0, 64, 1551)
@@ -46,10 +47,15 @@ echo "GO.nsh %1: the maker's script flashes BIOS and ME firmware here."
 echo "(stand-in on the virtual board: nothing is written)"
 """
 
-README = """Virtual ZAN board (QEMU + OVMF + UEFI Shell)
+BOARD_TXT = """Virtual ZAN board (QEMU + OVMF), booted from a copy of the technician's stick
 
+From the stick:
 NAVO.efi     firmware update utility   (try: NAVO.efi -H)
 CHKSUM.efi   file checksum tool        (try: CHKSUM.efi Q420TM07.BIN)
+README.TXT   the technician's guide    (try: type -b README.TXT)
+EXAMPLES\\    example scripts           (try: EXAMPLES\\CHECK.nsh Q420TM07.BIN)
+
+Added for this board:
 MeInfo.efi   stand-in: prints MeInfo.out, ends with the hex status in MeInfo.sts;
              with an argument -x it uses MeInfo_x.out / MeInfo_x.sts
 TXEInfo.efi  stand-in, the same with TXEInfo.*
@@ -62,7 +68,8 @@ Examples:
   NAVO.efi -MBMEVER
   NAVO.efi -CHKMEVER -F Q420TM07.BIN     (asks Y/N; exit status 64 or 69)
   echo %lasterror%
-  NAVO.efi -ECOVRPIN                     (needs the QEMU build with the emulated EC)
+  NAVO.efi -ECOVRPIN -ON                 (needs the QEMU build with the emulated EC)
+  NAVO.efi -ECOVRAUTO                    (the automatic update, three boots)
 """
 
 DEMO = [
@@ -88,16 +95,16 @@ def sample_bios_image(version=IMAGE_ME_VERSION, size: int = 4 << 20) -> bytes:
     return bytes(image)
 
 
-def board_disk() -> DiskImage:
-    disk = DiskImage("board", size_mib=32, directory=BUILD / "run")
-    disk.add_efi("NAVO.efi")
-    disk.add_efi("CHKSUM.efi")
+def board_disk(name: str = "board", directory: Path = BUILD / "run") -> DiskImage:
+    """A copy of the technician's stick (`make usb`) with the virtual board's extras on it: the
+    board boots the kit as shipped, NAVO.efi and CHKSUM.efi included."""
+    disk = DiskImage(name, directory=directory, base=kit_image())
     disk.add_standin("MeInfo", output=MEINFO_TEXT, status=0)
     disk.set_standin("MeInfo", arg="fitver", output="FITC Version: 12.0.64.1551\n", status=0)
     disk.add_standin("TXEInfo", output=MEINFO_TEXT.replace("MeInfo", "TXEInfo"), status=0)
     disk.add_file("GO.nsh", GO_NSH.replace("\n", "\r\n"))
     disk.add_file(IMAGE_NAME, sample_bios_image())
-    disk.add_file("README.TXT", README.replace("\n", "\r\n"))
+    disk.add_file("BOARD.TXT", BOARD_TXT.replace("\n", "\r\n"))
     disk.add_file("SAMPLES/FF70K.BIN", b"\xff" * 70000)
     disk.add_file("SAMPLES/Hello.txt", "Hello from the virtual board.\r\n")
     return disk
@@ -182,8 +189,9 @@ def main() -> int:
             for command in DEMO:
                 m.run(command)
         if interactive:
-            m.run('echo "Your turn. type README.TXT shows help, reset -s powers off, Ctrl-] leaves QEMU."',
+            m.run('echo "Your turn. type BOARD.TXT: this board; type -b README.TXT: the guide."',
                   status=False)
+            m.run('echo "reset -s powers off, Ctrl-] leaves QEMU."', status=False)
             try:
                 hand_over(m)
             finally:

@@ -40,6 +40,8 @@ REPO = Path(__file__).resolve().parents[2]
 BUILD = REPO / "build"
 EFI_DIR = Path(os.environ.get("E2E_EFI_DIR", BUILD / "efi"))
 WORK_DIR = Path(os.environ.get("E2E_WORK_DIR", BUILD / "e2e"))
+# The technician's kit (`make usb`, tools/make-usb.sh).
+KIT_DIR = Path(os.environ.get("E2E_KIT_DIR", BUILD / "usb"))
 
 OVMF_CODE = Path(os.environ.get("E2E_OVMF_CODE", "/usr/share/OVMF/OVMF_CODE_4M.fd"))
 OVMF_VARS = Path(os.environ.get("E2E_OVMF_VARS", "/usr/share/OVMF/OVMF_VARS_4M.fd"))
@@ -121,20 +123,32 @@ def _dos_path(path: str) -> str:
 
 
 class DiskImage:
-    """A raw FAT image without partition table; QEMU shows it to OVMF as FS0:.
+    """A raw FAT image without partition table, or a copy of a partitioned one (`base`); QEMU shows
+    it to OVMF as FS0:.
 
     Files are collected first and written by build() (Machine calls it); after the machine has run,
     read_file() and friends read the image back with mtools.
     """
 
-    def __init__(self, name: str, size_mib: int = 32, directory: Optional[Path] = None):
+    def __init__(self, name: str, size_mib: int = 32, directory: Optional[Path] = None,
+                 base: Optional[Path] = None):
+        """base: a partitioned disk image (e.g. the kit's stick, kit_image()) that build() copies and
+        adds the files to, in its first partition; without it the image is a bare FAT file system."""
         self.name = name
         self.size_mib = size_mib
         self.directory = Path(directory) if directory else WORK_DIR / "images"
         self.path = self.directory / f"{name}.img"
+        self.base = Path(base) if base else None
+        # Byte offset of the FAT file system in the image (0: no partition table).
+        self.offset = partition_offset(self.base) if self.base else 0
         self._dirs: list[str] = []
         self._files: list[tuple[str, Union[bytes, Path]]] = []
         self.built = False
+
+    @property
+    def mtools_image(self) -> str:
+        """The image as mtools' -i takes it, with the partition's offset (img@@OFFSET)."""
+        return f"{self.path}@@{self.offset}" if self.offset else str(self.path)
 
     # -- filling -----------------------------------------------------------------------------------
     def add_dir(self, path: str) -> "DiskImage":
@@ -193,9 +207,17 @@ class DiskImage:
         self.directory.mkdir(parents=True, exist_ok=True)
         if self.path.exists():
             self.path.unlink()
-        _run_tool(["mkfs.fat", "-C", "-n", "E2E", str(self.path), str(self.size_mib * 1024)])
-        img = str(self.path)
+        if self.base:
+            shutil.copyfile(self.base, self.path)
+        else:
+            _run_tool(["mkfs.fat", "-C", "-n", "E2E", str(self.path), str(self.size_mib * 1024)])
+        img = self.mtools_image
         for d in self._dirs:
+            # A copied image may have the directory already (mdir succeeds on it, empty or not).
+            if self.base and subprocess.run(["mdir", "-i", img, "-b", _dos_path(d)], env=_mtools_env(),
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL
+                                            ).returncode == 0:
+                continue
             _run_tool(["mmd", "-i", img, _dos_path(d)])
         with tempfile.TemporaryDirectory(prefix="e2e-img-") as staging:
             for i, (dest, data) in enumerate(self._files):
@@ -211,7 +233,7 @@ class DiskImage:
     # -- reading back (after the machine has stopped, or between commands) -------------------------
     def read_file(self, path: str) -> bytes:
         """The exact bytes of a file on the image."""
-        return _run_tool(["mcopy", "-i", str(self.path), "-n", _dos_path(path), "-"])
+        return _run_tool(["mcopy", "-i", self.mtools_image, "-n", _dos_path(path), "-"])
 
     def read_text_ucs2(self, path: str) -> str:
         data = self.read_file(path)
@@ -220,13 +242,13 @@ class DiskImage:
         return data.decode("utf-16-le")
 
     def exists(self, path: str) -> bool:
-        proc = subprocess.run(["mdir", "-i", str(self.path), "-b", _dos_path(path)],
+        proc = subprocess.run(["mdir", "-i", self.mtools_image, "-b", _dos_path(path)],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=_mtools_env())
         return proc.returncode == 0 and bool(proc.stdout.strip())
 
     def list_dir(self, path: str = "") -> list[str]:
         """Names (long names as stored) in a directory of the image, without . and .."""
-        out = _run_tool(["mdir", "-i", str(self.path), "-b", _dos_path(path) if path else "::/"])
+        out = _run_tool(["mdir", "-i", self.mtools_image, "-b", _dos_path(path) if path else "::/"])
         names = []
         for line in out.decode(errors="replace").splitlines():
             line = line.strip()
@@ -242,10 +264,39 @@ class DiskImage:
         if isinstance(data, str):
             data = data.encode("latin-1")
         path = path.replace("\\", "/").strip("/")
-        _run_tool(["mcopy", "-i", str(self.path), "-o", "-", _dos_path(path)], input=data)
+        _run_tool(["mcopy", "-i", self.mtools_image, "-o", "-", _dos_path(path)], input=data)
 
     def delete_file(self, path: str) -> None:
-        _run_tool(["mdel", "-i", str(self.path), _dos_path(path)])
+        _run_tool(["mdel", "-i", self.mtools_image, _dos_path(path)])
+
+
+def partition_offset(image: Path) -> int:
+    """Byte offset of the first partition of an MBR-partitioned disk image."""
+    with open(image, "rb") as f:
+        mbr = f.read(512)
+    if len(mbr) < 512 or mbr[510:512] != b"\x55\xaa":
+        raise E2EError(f"{image}: no partition table")
+    entry = mbr[446:462]
+    if entry[4] in (0x00, 0xEE):
+        raise E2EError(f"{image}: first partition missing or GPT (type 0x{entry[4]:02X})")
+    return int.from_bytes(entry[8:12], "little") * 512
+
+
+def kit_version() -> str:
+    """The version in the kit's file names (as tools/make-usb.sh names them for this tree)."""
+    proc = subprocess.run([str(REPO / "tools" / "make-usb.sh"), "--version"], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, check=False)
+    if proc.returncode != 0:
+        raise E2EError(f"tools/make-usb.sh --version failed: {proc.stderr.decode(errors='replace')}")
+    return proc.stdout.decode().strip()
+
+
+def kit_image() -> Path:
+    """build/usb/NAVO-<version>.img, the technician's stick as `make usb` built it for this tree."""
+    p = KIT_DIR / f"NAVO-{kit_version()}.img"
+    if not p.is_file():
+        raise E2EError(f"missing {p}: run `make usb` first")
+    return p
 
 
 def require_efi(name: str) -> Path:
@@ -336,7 +387,7 @@ class Machine:
     def __init__(self, disk: DiskImage, name: Optional[str] = None, qemu: Optional[str] = None,
                  extra_args: Sequence[str] = (), no_reboot: bool = False, memory_mib: int = 256,
                  timeout: float = 600.0, startup: str = "run", log_dir: Optional[Path] = None,
-                 on_output: Optional[Callable[[bytes], None]] = None):
+                 on_output: Optional[Callable[[bytes], None]] = None, usb_stick: bool = False):
         """
         disk:        the FS0: image (built here if not built yet)
         qemu:        QEMU binary (default: $E2E_QEMU or Debian's; ec_qemu() gives the emulated-EC build)
@@ -349,6 +400,8 @@ class Machine:
                      "skip" - press ESC, so startup.nsh does not run
                      "wait" - press nothing; the countdown runs out and startup.nsh (if any) runs
         on_output:   called with every piece of raw console output as it arrives (e.g. to show it live)
+        usb_stick:   attach the disk as a removable USB mass-storage device (xHCI) instead of an IDE
+                     disk, as a technician's stick is (needs a QEMU with USB: Debian's, not ec_qemu())
         """
         self.disk = disk
         self.name = name or disk.name
@@ -361,6 +414,7 @@ class Machine:
         self.log_dir = Path(log_dir) if log_dir else WORK_DIR / "logs"
         self.cols, self.rows = _SCREEN_COLUMNS, _SCREEN_ROWS
         self.on_output = on_output
+        self.usb_stick = usb_stick
 
         self.proc: Optional[subprocess.Popen] = None
         self._screen = _RecordingScreen(self.cols, self.rows)
@@ -399,8 +453,13 @@ class Machine:
         args = [self.qemu, "-machine", "q35", "-m", str(self.memory_mib), "-nodefaults", "-no-user-config",
                 "-display", "none", "-monitor", "none", "-serial", "stdio",
                 "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={OVMF_CODE}",
-                "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}",
-                "-drive", f"file={self.disk.path},format=raw,if=ide,index=0,media=disk"]
+                "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}"]
+        if self.usb_stick:
+            args += ["-device", "qemu-xhci,id=xhci",
+                     "-drive", f"if=none,id=stick,file={self.disk.path},format=raw",
+                     "-device", "usb-storage,bus=xhci.0,drive=stick,removable=on"]
+        else:
+            args += ["-drive", f"file={self.disk.path},format=raw,if=ide,index=0,media=disk"]
         if Path("/usr/share/qemu").is_dir():
             args += ["-L", "/usr/share/qemu"]
         if self.no_reboot:

@@ -1,0 +1,266 @@
+"""The technician's kit (`make usb`) as shipped.
+
+Each machine boots a copy of the stick image as its only disk, so OVMF starts the stick's own
+\\EFI\\BOOT\\BOOTX64.EFI. The first takes the copy as it is, plugged in as a removable USB stick
+(Debian's QEMU: the emulated-EC build has no USB): the tools, the guide and the checksums file. The
+second is the virtual board (tests/e2e/board.py, what `make run` boots: the copy with the board's
+extras, the emulated EC): both example scripts and the whole automatic update across three boots,
+run from the stick's root.
+
+The other test builds kits without QEMU: two builds of one commit are byte-identical, a kit signed
+with a key made here verifies, an unsigned one has no signatures, and the image holds exactly the
+zip's files in one FAT32 partition.
+"""
+
+from __future__ import annotations
+
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import zipfile
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import board  # noqa: E402
+from harness import (REPO, WORK_DIR, Check, DiskImage, Machine, kit_image,  # noqa: E402
+                     kit_version, partition_offset)
+from test_autoupdate import CONTINUE  # noqa: E402
+from test_ec import BANNER, EcLog, pin_writes, require_ec_qemu  # noqa: E402
+from test_front import USAGE, VERSION  # noqa: E402
+
+GUIDE = REPO / "kit" / "README.TXT"
+YES_NO = re.compile(r"\(Y/N\)\?")
+GO_RAN = "GO.nsh {}: the maker's script flashes BIOS and ME firmware here."
+# An image that carries the board's own version: the check ends in 69 without a question.
+SAME_IMAGE = "SAME.BIN"
+
+
+def chksums_blocks(text: str) -> dict[str, list[str]]:
+    """CHKSUMS.TXT: for each file ("\\EFI\\BOOT\\BOOTX64.EFI") the five lines of its report."""
+    lines = text.split("\r\n")
+    blocks = {}
+    for i, line in enumerate(lines):
+        if line.startswith("\\"):
+            blocks[line] = lines[i + 1:i + 6]
+    return blocks
+
+
+def _stick(name: str) -> DiskImage:
+    disk = board.board_disk(name, WORK_DIR / "images")
+    disk.add_file(SAME_IMAGE, board.sample_bios_image(
+        tuple(int(x) for x in board.BOARD_ME_VERSION.split("."))))
+    return disk
+
+
+def test_shipped_stick_on_usb() -> None:
+    check = Check("shipped stick")
+    disk = DiskImage("shipped", base=kit_image())
+    with Machine(disk, name="shipped", usb_stick=True, timeout=300) as m:
+        m.boot()
+        check.true(re.search(r'BdsDxe: starting Boot\d+ "UEFI QEMU QEMU USB HARDDRIVE',
+                             "\n".join(m.transcript())), "the firmware booted the USB stick")
+        check.equal(m.run("echo %homefilesystem%", status=False).lines, ["FS0:"],
+                    "the shell is the stick's own")
+        m.run_ok("fs0:")
+        check.output(m.run("NAVO.efi -VER"), VERSION, status=0)
+        check.output(m.run("NAVO.efi -H"), BANNER[:3] + USAGE, status=0)
+        guide = GUIDE.read_text().splitlines()
+        # `type` ends the text with a line end of its own.
+        check.output(m.run("type README.TXT"), guide + [""], status=0)
+        # As the guide's first line says: one screen at a time, q stops.
+        r = m.run("type -b README.TXT", answers=[(r"Press ENTER to continue or 'Q' break", "q")])
+        check.true(20 < len(r.lines) < len(guide) and r.lines[:20] == guide[:20],
+                   f"type -b shows the first screen only:\n{r}")
+
+        # Every report that CHKSUMS.TXT holds, as CHKSUM.efi gives it in the file's folder.
+        blocks = chksums_blocks(disk.read_file("CHKSUMS.TXT").decode("ascii"))
+        check.true("\\NAVO.efi" in blocks and "\\EFI\\BOOT\\BOOTX64.EFI" in blocks,
+                   f"CHKSUMS.TXT lists the tools and the shell: {sorted(blocks)}")
+        for path, report in blocks.items():
+            folder, name = path.rsplit("\\", 1)
+            m.cd("fs0:" + (folder or "\\"))
+            check.output(m.run(f"CHKSUM.efi {name}"), report, status=0)
+        m.poweroff()
+    check.done()
+
+
+def test_board_jobs_from_stick() -> None:
+    check = Check("stick")
+    log = EcLog("stick")
+    disk = _stick("stick")
+    # "wait": the shell runs the update's startup.nsh by itself, as on the bench.
+    with Machine(disk, name="stick", qemu=require_ec_qemu(), extra_args=log.device(pin="off"),
+                 startup="wait", timeout=600) as m:
+        m.boot()
+        check.equal(m.run("echo %homefilesystem%", status=False).lines, ["FS0:"],
+                    "the shell is the stick's own")
+        m.run_ok("fs0:")
+        m.write_legacy_signature()
+        # The check-then-update example: GO.nsh only on Y, with the arguments handed on.
+        r = m.run("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", answers=[(YES_NO, "y")])
+        check.true(GO_RAN.format("me") in r.lines and
+                   "CHECK: update chosen, running GO.nsh" in r.lines, f"GO.nsh runs on Y:\n{r}")
+        check.status(r, 0)
+        for command, answers, status, said in [
+            ("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", [(YES_NO, "n")], 0,
+             "CHECK: no update (declined, or the board already has this version)"),
+            (f"EXAMPLES\\CHECK.nsh {SAME_IMAGE} me", [], 0,
+             "CHECK: no update (declined, or the board already has this version)"),
+            ("EXAMPLES\\CHECK.nsh NOPE.BIN me", [], 1,
+             "CHECK: the check failed, see the Error line above; nothing flashed"),
+            ("EXAMPLES\\CHECK.nsh", [], 1, "Usage: EXAMPLES\\CHECK.nsh IMAGE [GO-ARGUMENTS]"),
+        ]:
+            r = m.run(command, answers=answers)
+            check.equal(r.lines[-1:], [said], f"last line of {command!r} {answers}")
+            check.true(not any(l.startswith("GO.nsh") for l in r.lines), f"no GO.nsh:\n{r}")
+            check.status(r, status)
+
+        r = m.run("EXAMPLES\\VERSIONS.nsh Q420TM07.BIN")
+        image = board.sample_bios_image()
+        total = sum(image) & 0xFFFFFFFF
+        for line in [f"ME FW version on the board: {board.BOARD_ME_VERSION}",
+                     f"{board.IMAGE_NAME} ME FW version : 12.0.64.1551",
+                     f"File size            : 0x{len(image):X}",
+                     f"Checksum(File Size)  : 0x{total:08X}",
+                     f"Checksum(ZAN History): {total & 0xFFFF:04X}"]:
+            check.true(line in r.lines, f"{line!r} in the versions example:\n{r}")
+        check.status(r, 0)
+        r = m.run("EXAMPLES\\VERSIONS.nsh NOPE.BIN")
+        check.equal(r.lines[-1:], ["VERSIONS: a reading failed, see the messages above"], "failed reading")
+        check.status(r, 1)
+
+        # The automatic update from the stick's root: three boots, the second run by the shell
+        # from the root startup.nsh with the pin on.
+        mark = m.mark()
+        m.send_line("NAVO.efi -ECOVRAUTO")
+        m.answer(CONTINUE, "y", since=mark)
+        m.wait_boot(2)
+        check.equal(pin_writes(log.all()), [0x80], "first run turns the pin on")
+        m.wait_text(r"<Enter any key to continue>", timeout=120, since=mark)
+        m.send("k")
+        m.wait_boot(3)
+        check.true(GO_RAN.format("me1") in m.lines_since(mark), "the startup script ran go me1")
+        m.boot()
+        check.equal(m.boots, 3, "boots")
+        m.poweroff()
+    check.equal(pin_writes(log.all()), [0x80, 0x00], "pin writes of the whole sequence")
+    left = {n.lower() for n in disk.list_dir()}
+    check.true("startup.nsh" not in left and "updatewithec_step1.set" not in left,
+               f"no script or marker left: {sorted(left)}")
+    check.done()
+
+
+# -------------------------------------------------------------------------------------------------
+# Building the kit (no QEMU)
+# -------------------------------------------------------------------------------------------------
+
+def _make_usb(out: Path, **env: str) -> subprocess.CompletedProcess:
+    e = dict(os.environ, USB_OUT=str(out), **env)
+    for k in ("SIGN_KEY", "SIGN_CERT", "SOURCE_DATE_EPOCH"):
+        if k not in env:
+            e.pop(k, None)
+    return subprocess.run([str(REPO / "tools" / "make-usb.sh")], env=e, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, check=False)
+
+
+def _mtools(*args: str) -> bytes:
+    return subprocess.run(list(args), env=dict(os.environ, MTOOLS_SKIP_CHECK="1"), check=True,
+                          stdout=subprocess.PIPE).stdout
+
+
+def _sbverify(*args: str) -> tuple[int, str]:
+    p = subprocess.run(["sbverify", *args], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    return p.returncode, p.stdout.decode(errors="replace")
+
+
+def test_kit_reproducible_signed_and_consistent() -> None:
+    check = Check("kit")
+    name = f"NAVO-{kit_version()}"
+    a, b, signed = WORK_DIR / "a", WORK_DIR / "b", WORK_DIR / "signed"
+
+    # Two builds of one commit, the second later and under another umask.
+    p = _make_usb(a)
+    check.equal(p.returncode, 0, f"make-usb: {p.stdout.decode(errors='replace')}")
+    old = os.umask(0o077)
+    try:
+        p = _make_usb(b)
+    finally:
+        os.umask(old)
+    check.equal(p.returncode, 0, f"second make-usb: {p.stdout.decode(errors='replace')}")
+    for suffix in (".zip", ".img", ".SHA256SUMS"):
+        check.bytes_equal((b / (name + suffix)).read_bytes(), (a / (name + suffix)).read_bytes(),
+                          f"{name}{suffix} of two builds")
+
+    # The zip: the stick's files in sorted order (nothing in \EFI\BOOT\ that would shadow the
+    # update's startup.nsh), one time stamp, SHA256SUMS covering the rest.
+    with zipfile.ZipFile(a / f"{name}.zip") as z:
+        names = z.namelist()
+        files = {n: z.read(n) for n in names}
+        stamps = {i.date_time for i in z.infolist()}
+        # Extra fields carry the builder's user ids and access times.
+        extras = [i.filename for i in z.infolist() if i.extra]
+    check.equal(names, ["CHKSUM.efi", "CHKSUMS.TXT", "EFI/BOOT/BOOTX64.EFI", "EXAMPLES/CHECK.nsh",
+                        "EXAMPLES/VERSIONS.nsh", "LICENSES/EDK2.TXT", "NAVO.efi", "README.TXT",
+                        "SHA256SUMS"], "zip entries")
+    check.equal(len(stamps), 1, "one time stamp for every entry")
+    check.equal(extras, [], "entries with extra fields")
+    sums = [l.split("  ", 1) for l in files["SHA256SUMS"].decode().splitlines()]
+    check.equal([n for _, n in sums], [n for n in names if n != "SHA256SUMS"], "SHA256SUMS lists")
+    for digest, n in sums:
+        check.equal(digest, hashlib.sha256(files[n]).hexdigest(), f"sha256 of {n}")
+
+    # The image: MBR, one active FAT32 partition (type 0x0C) holding exactly the zip's files.
+    img = a / f"{name}.img"
+    mbr = img.read_bytes()[:512]
+    check.equal((mbr[446], mbr[450]), (0x80, 0x0C), "active FAT32 (LBA) partition")
+    check.equal(mbr[462:510], bytes(48), "one partition only")
+    offset = partition_offset(img)
+    boot = img.read_bytes()[offset:offset + 512]
+    check.equal(boot[82:90], b"FAT32   ", "FAT32 file system")
+    listed = _mtools("mdir", "-i", f"{img}@@{offset}", "-/", "-b", "::/").decode().splitlines()
+    on_stick = sorted(l.removeprefix("::/") for l in listed if not l.endswith("/"))
+    check.equal(on_stick, names, "files on the stick")
+    for n in names:
+        check.bytes_equal(_mtools("mcopy", "-n", "-i", f"{img}@@{offset}", f"::/{n}", "-"), files[n],
+                          f"{n} on the stick")
+
+    # CHKSUMS.TXT reports every other file (the stick test compares each report with CHKSUM.efi's).
+    blocks = chksums_blocks(files["CHKSUMS.TXT"].decode("ascii"))
+    check.equal(sorted(blocks), sorted("\\" + n.replace("/", "\\") for n in names
+                                       if n not in ("CHKSUMS.TXT", "SHA256SUMS")), "CHKSUMS.TXT lists")
+
+    for tool in ("NAVO.efi", "CHKSUM.efi"):
+        (a / tool).write_bytes(files[tool])
+        rc, out = _sbverify("--list", str(a / tool))
+        check.true(rc == 0 and "No signature table present" in out and "signature 1" not in out,
+                   f"unsigned {tool}: {out}")
+
+    # Signed with a key made here: sbverify accepts both tools, on the stick and in the zip.
+    key, cert = WORK_DIR / "test.key", WORK_DIR / "test.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=NAVO kit test", "-keyout", str(key), "-out", str(cert)],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    p = _make_usb(WORK_DIR / "half", SIGN_KEY=str(key))
+    check.true(p.returncode != 0 and b"SIGN_KEY and SIGN_CERT go together" in p.stdout,
+               f"a key without a certificate is refused: {p.stdout!r}")
+    p = _make_usb(signed, SIGN_KEY=str(key), SIGN_CERT=str(cert))
+    check.equal(p.returncode, 0, f"signed make-usb: {p.stdout.decode(errors='replace')}")
+    simg = signed / f"{name}.img"
+    soff = partition_offset(simg)
+    with zipfile.ZipFile(signed / f"{name}.zip") as z:
+        for tool in ("NAVO.efi", "CHKSUM.efi"):
+            data = z.read(tool)
+            check.bytes_equal(_mtools("mcopy", "-n", "-i", f"{simg}@@{soff}", f"::/{tool}", "-"), data,
+                              f"signed {tool}: stick and zip")
+            (signed / tool).write_bytes(data)
+            rc, out = _sbverify("--cert", str(cert), str(signed / tool))
+            check.true(rc == 0 and "Signature verification OK" in out, f"signed {tool}: {out}")
+            total = sum(data) & 0xFFFFFFFF
+            check.true(f"Checksum(File Size)  : 0x{total:08X}" in
+                       chksums_blocks(z.read("CHKSUMS.TXT").decode("ascii"))["\\" + tool],
+                       f"CHKSUMS.TXT reports the signed {tool}")
+        check.bytes_equal(z.read("EFI/BOOT/BOOTX64.EFI"), files["EFI/BOOT/BOOTX64.EFI"], "shell unsigned")
+    check.done()
