@@ -72,11 +72,7 @@ uint64_t SumFile(const char16_t *name) {
   if (count > info.FileSize) count = info.FileSize;
 
   const uint32_t sum = ContinueByteSum(0, buffer.Bytes(), count);
-  Print(u"======= File Info =======\n");
-  Print(u"File name            : %s\n", name);
-  Print(u"File size            : 0x%X\n", static_cast<uint32_t>(count));
-  Print(u"Checksum(File Size)  : 0x%08X\n", sum);
-  Print(u"Checksum(ZAN History): %04X\n", static_cast<uint32_t>(sum & 0xFFFF));
+  PrintChksumReport(name, count, sum);
   return PLAT_SUCCESS;
 }
 

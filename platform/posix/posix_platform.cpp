@@ -1,6 +1,7 @@
 // The console and file parts of the platform layer over POSIX, for the Linux
-// build of the checksum tool. Text is UCS-2 inside and UTF-8 outside; the
-// console turns the firmware's "\r\n" line ends into "\n".
+// tools. Text is UCS-2 inside and UTF-8 outside, file names pass through as
+// the bytes they are (byte_names.h); the console turns the firmware's "\r\n"
+// line ends into "\n".
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -12,6 +13,9 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/byte_names.h"
+#include "platform/posix/file_stream.h"
+#include "platform/posix/posix_console.h"
 
 namespace {
 
@@ -20,44 +24,7 @@ struct PosixFile {
   bool directory;
 };
 
-void AppendUtf8(std::string &out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-std::string ToUtf8(const PlatChar16 *text) {
-  std::string out;
-  for (; *text != 0; ++text) AppendUtf8(out, *text);
-  return out;
-}
-
-PlatStatus FromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return PLAT_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-      return PLAT_ACCESS_DENIED;
-    case ENOMEM:
-      return PLAT_OUT_OF_RESOURCES;
-    case EINVAL:
-    case ENAMETOOLONG:
-      return PLAT_INVALID_PARAMETER;
-    default:
-      return PLAT_DEVICE_ERROR;
-  }
-}
+PlatStatus FromErrno(int error) { return StatusFromErrno(error); }
 
 PosixFile *Cast(PlatFile file) { return reinterpret_cast<PosixFile *>(file); }
 
@@ -74,6 +41,8 @@ struct MappedBuffer {
   uint64_t size;
 };
 constinit MappedBuffer g_mapped[16] = {};
+
+constinit bool g_console_to_stderr = false;
 
 // The entry of a buffer, or a free entry for nullptr.
 MappedBuffer *FindMapped(const void *data) {
@@ -107,6 +76,8 @@ bool MapInto(PosixFile *file, const uint64_t *size, void *buffer) {
 
 }  // namespace
 
+void PosixConsoleToStandardError(bool to_stderr) { g_console_to_stderr = to_stderr; }
+
 extern "C" {
 
 void PlatConsoleWrite(const PlatChar16 *Text) {
@@ -114,10 +85,10 @@ void PlatConsoleWrite(const PlatChar16 *Text) {
   std::string out;
   for (; *Text != 0; ++Text) {
     if (*Text == u'\r' && Text[1] == u'\n') continue;
-    AppendUtf8(out, *Text);
+    AppendBytes(out, *Text);
   }
   // A failed write leaves the stream's error flag set; main reports it.
-  static_cast<void>(std::fwrite(out.data(), 1, out.size(), stdout));
+  static_cast<void>(std::fwrite(out.data(), 1, out.size(), g_console_to_stderr ? stderr : stdout));
 }
 
 void *PlatAllocateZeroPool(uint64_t Size) {
@@ -147,7 +118,7 @@ PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *F
   *File = nullptr;
   int flags = (Mode & PLAT_FILE_MODE_WRITE) != 0 ? O_RDWR : O_RDONLY;
   if ((Mode & PLAT_FILE_MODE_CREATE) != 0) flags |= O_CREAT;
-  const std::string path = ToUtf8(Name);
+  const std::string path = BytesFromUcs2(Name);
   int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0 && errno == EISDIR) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return FromErrno(errno);
@@ -224,13 +195,13 @@ PlatStatus PlatFileClose(PlatFile File) {
 
 PlatStatus PlatFileDeleteByName(const PlatChar16 *Name) {
   if (Name == nullptr) return PLAT_INVALID_PARAMETER;
-  return ::unlink(ToUtf8(Name).c_str()) == 0 ? PLAT_SUCCESS : FromErrno(errno);
+  return ::unlink(BytesFromUcs2(Name).c_str()) == 0 ? PLAT_SUCCESS : FromErrno(errno);
 }
 
 int PlatIsFile(const PlatChar16 *Name) {
   if (Name == nullptr) return 0;
   struct stat st {};
-  return ::stat(ToUtf8(Name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return ::stat(BytesFromUcs2(Name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 }  // extern "C"
