@@ -7,8 +7,11 @@
 #   make run     boot the tools in QEMU (tools/run.sh) on the virtual board
 #   make qemu-ec build QEMU with the board's emulated EC
 #   make shell   build/efi/shell/Shell.efi, the UEFI Shell built from the same EDK II
-#   make bench   build and run the benchmarks (tests/bench) and time the Linux
-#                checksum tool against coreutils' `sum -s`
+#   make bench   build and run the benchmarks (tests/bench), time the Linux
+#                checksum tool against coreutils' `sum -s` and navo-image
+#                against `cat`, and measure both tools' peak memory
+#   make install install the Linux tools chksum and navo-image into
+#                $(DESTDIR)$(PREFIX)/bin (PREFIX=/usr/local)
 #   make fuzz    build the fuzz targets with clang and run each for FUZZ_SECONDS
 #   make lint    clang-tidy and cppcheck over the tree (.clang-tidy, tests/lint/)
 #   make clean   remove build/ (downloads and EDK II in .cache/ stay)
@@ -27,7 +30,7 @@ ASAN_OPT := -O1 -g1
 CTEST := ctest --output-on-failure -j $(JOBS)
 
 .PHONY: all setup efi host host-asan test unit unit-asan e2e run bench fuzz clean
-.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell
+.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell install
 
 all: efi host
 
@@ -85,6 +88,13 @@ bench: setup build/bench/build.ninja
 	@ninja -C build/bench
 	@if [ -x build/bench/benchmarks ]; then build/bench/benchmarks; fi
 	@tools/bench-chksum.sh build/bench/chksum
+	@tools/bench-navo-image.sh build/bench/navo-image build/bench/chksum
+
+PREFIX ?= /usr/local
+install: host
+	@install -d "$(DESTDIR)$(PREFIX)/bin"
+	@install -m 0755 build/host/chksum build/host/navo-image "$(DESTDIR)$(PREFIX)/bin/"
+	@echo "installed chksum and navo-image into $(DESTDIR)$(PREFIX)/bin"
 
 build/fuzz/build.ninja:
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
