@@ -1,5 +1,6 @@
 #include "navo/fw_version/image_scan.h"
 
+#include "navo/fw_version/image_version.h"
 #include "navo/fw_version/marker_scan.h"
 
 namespace {
@@ -163,5 +164,20 @@ bool ImageScanFinish(ImageScan *scan, FwVersion *version) {
     return false;
   }
   *version = scan->version;
+  return true;
+}
+
+bool FindFtprPartition(const uint8_t *image, uint32_t size, uint32_t *start, uint32_t *end) {
+  // An empty file may come without a buffer at all.
+  if (image == nullptr) return false;
+  const Window whole{image, 0, size};
+  ImageScan scan;
+  ImageScanStart(&scan);
+  FindHeader(&scan, whole);
+  if (scan.phase != ImageScanPhase::InPartition) return false;
+  uint64_t q = 0;
+  const bool ended = FindPartitionEnd(whole, scan.end_next, whole.Cap(kEndHeaderBytes), &q);
+  *start = static_cast<uint32_t>(scan.start);
+  *end = ended ? static_cast<uint32_t>(q - 1) : size - 1;
   return true;
 }

@@ -2,56 +2,8 @@
 
 #include "navo/console.h"
 #include "navo/fw_version/image_scan.h"
-#include "navo/fw_version/marker_scan.h"
 #include "platform/guards.h"
 #include "platform/print.h"
-
-namespace {
-
-constexpr char kDirectoryMarker[] = "$CPD";
-constexpr char kFtprName[] = "FTPR";
-
-// Directory header: the name at offset 12, the header is 16 bytes long; a
-// header that ends the partition has zero bytes at 5..7 (upper entry count).
-constexpr uint32_t kNameOffset = 12;
-constexpr uint32_t kHeaderBytes = 16;
-constexpr uint32_t kEndSearchOffset = 15;
-constexpr uint32_t kEntryCountBytes = 8;
-// Offsets below this have `bytes` bytes of the image behind them.
-uint32_t StartsBelow(uint32_t size, uint32_t bytes) { return size >= bytes ? size - bytes + 1 : 0; }
-
-}  // namespace
-
-bool FindFtprPartition(const uint8_t *image, uint32_t size, uint32_t *start, uint32_t *end) {
-  // An empty file may come without a buffer at all.
-  if (image == nullptr) return false;
-  const uint32_t header_limit = StartsBelow(size, kHeaderBytes);
-  uint32_t p = 0;
-  bool found = false;
-  while (FindMarker(image, size, p, header_limit, kDirectoryMarker, &p)) {
-    if (MarkerAt(image, p + kNameOffset, kFtprName)) {
-      found = true;
-      break;
-    }
-    ++p;
-  }
-  // A whole header ends at p + 15, so the end search always has a place to run.
-  if (!found) return false;
-
-  uint32_t last = size - 1;
-  const uint32_t next_limit = StartsBelow(size, kEntryCountBytes);
-  uint32_t q = p + kEndSearchOffset;
-  while (FindMarker(image, size, q, next_limit, kDirectoryMarker, &q)) {
-    if (image[q + 5] == 0 && image[q + 6] == 0 && image[q + 7] == 0) {
-      last = q - 1;
-      break;
-    }
-    ++q;
-  }
-  *start = p;
-  *end = last;
-  return true;
-}
 
 PlatStatus FindManifestVersion(const uint8_t *image, uint32_t size, FwVersion *version) {
   // The board holds the whole image: one chunk.
