@@ -119,6 +119,10 @@ void ScanPartition(ImageScan *s, const Window &w) {
   if (s->end_known && s->tag_next >= s->tag_limit) s->phase = ImageScanPhase::NotFound;
 }
 
+void CopyBytes(uint8_t *to, const uint8_t *from, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) to[i] = from[i];
+}
+
 void ScanWindow(ImageScan *s, const Window &w) {
   if (s->phase == ImageScanPhase::FindHeader) FindHeader(s, w);
   if (s->phase == ImageScanPhase::InPartition) ScanPartition(s, w);
@@ -138,19 +142,18 @@ void ImageScanFeed(ImageScan *scan, const uint8_t *chunk, uint32_t size) {
   // that start in the previous chunk and reach into this one.
   uint8_t seam[2 * kImageScanCarry];
   const uint32_t head = size < kImageScanCarry ? size : kImageScanCarry;
-  for (uint32_t i = 0; i < scan->carry_bytes; ++i) seam[i] = scan->carry[i];
-  for (uint32_t i = 0; i < head; ++i) seam[scan->carry_bytes + i] = chunk[i];
+  CopyBytes(seam, scan->carry, scan->carry_bytes);
+  CopyBytes(seam + scan->carry_bytes, chunk, head);
   const uint32_t seam_bytes = scan->carry_bytes + head;
   ScanWindow(scan, Window{seam, scan->fed - scan->carry_bytes, seam_bytes});
   ScanWindow(scan, Window{chunk, scan->fed, size});
 
   // Carry the last bytes seen: of the chunk, or of the seam when the chunk is
   // shorter than the carry (the seam then holds all of it).
-  const uint8_t *last = size >= kImageScanCarry ? chunk + size : seam + seam_bytes;
+  const uint8_t *seen_end = size >= kImageScanCarry ? chunk + size : seam + seam_bytes;
   const uint32_t available = size >= kImageScanCarry ? size : seam_bytes;
   scan->carry_bytes = available < kImageScanCarry ? available : kImageScanCarry;
-  for (uint32_t i = 0; i < scan->carry_bytes; ++i)
-    scan->carry[i] = last[static_cast<int32_t>(i) - static_cast<int32_t>(scan->carry_bytes)];
+  CopyBytes(scan->carry, seen_end - scan->carry_bytes, scan->carry_bytes);
   scan->fed += size;
 }
 

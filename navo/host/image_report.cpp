@@ -50,7 +50,7 @@ std::string JsonString(const std::string &bytes) {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c < 0x20 || (c >= 0xDC80 && c <= 0xDCFF)) {
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      static_cast<void>(std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c)));
       out += escaped;
     } else {
       AppendBytes(out, c);
@@ -102,8 +102,8 @@ void PrintTextReport(const char *name, const ImageFacts &facts, const ReportRequ
 void PrintJsonReport(const char *name, const ImageFacts &facts, const ReportRequest &request) {
   const bool has_version = HasVersion(facts);
   char sums[64];
-  std::snprintf(sums, sizeof sums, "\"sum32\": \"0x%08X\", \"sum16\": \"%04X\"", facts.sum,
-                facts.sum & 0xFFFFu);
+  static_cast<void>(std::snprintf(sums, sizeof sums, "\"sum32\": \"0x%08X\", \"sum16\": \"%04X\"", facts.sum,
+                facts.sum & 0xFFFFu));
   std::string line = "{\"file\": " + JsonString(name) + ", \"size\": " + std::to_string(facts.size) +
                      ", " + sums + ", \"manifest\": " + JsonVersion(facts.manifest, facts.version) +
                      ", \"version\": " + JsonVersion(has_version, facts.version);
@@ -118,10 +118,10 @@ void PrintJsonReport(const char *name, const ImageFacts &facts, const ReportRequ
     }
   }
   line += "}\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
+  static_cast<void>(std::fwrite(line.data(), 1, line.size(), stdout));
 }
 
 void PrintJsonFailure(const char *name, const char *reason) {
   const std::string line = "{\"file\": " + JsonString(name) + ", \"error\": " + JsonString(reason) + "}\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
+  static_cast<void>(std::fwrite(line.data(), 1, line.size(), stdout));
 }

@@ -70,10 +70,10 @@ struct Options {
 
 int UsageError(const char *message, const char *word = nullptr) {
   if (word != nullptr)
-    std::fprintf(stderr, "navo-image: %s %s\n", message, word);
+    static_cast<void>(std::fprintf(stderr, "navo-image: %s %s\n", message, word));
   else
-    std::fprintf(stderr, "navo-image: %s\n", message);
-  std::fprintf(stderr, "Try 'navo-image --help'.\n");
+    static_cast<void>(std::fprintf(stderr, "navo-image: %s\n", message));
+  static_cast<void>(std::fprintf(stderr, "Try 'navo-image --help'.\n"));
   return status::kUsage;
 }
 
@@ -83,7 +83,7 @@ bool ParseVersion(const char *option, const char *text, std::optional<FwVersion>
   std::u16string wide;
   for (const char *c = text; *c != 0; ++c) wide += static_cast<char16_t>(static_cast<unsigned char>(*c));
   FwVersion v{};
-  std::fflush(stdout);
+  static_cast<void>(std::fflush(stdout));
   PosixConsoleToStandardError(true);
   const PlatStatus parsed = ParseFwVersionText(wide.c_str(), &v);
   PosixConsoleToStandardError(false);
@@ -141,7 +141,7 @@ int main(int argc, char **argv) {
   bool help = false;
   if (const int bad = ParseOptions(argc, argv, &options, &help); bad != status::kOk) return bad;
   if (help) {
-    std::fputs(kHelp, stdout);
+    static_cast<void>(std::fputs(kHelp, stdout));
     return std::fflush(stdout) == 0 ? status::kOk : status::kUsage;
   }
 
@@ -154,8 +154,8 @@ int main(int argc, char **argv) {
     StreamFailure failure{};
     if (!ReadImageFacts(name, &facts, &failure)) {
       const std::string reason = Reason(failure);
-      std::fflush(stdout);
-      std::fprintf(stderr, "navo-image: %s: %s\n", name, reason.c_str());
+      static_cast<void>(std::fflush(stdout));
+      static_cast<void>(std::fprintf(stderr, "navo-image: %s: %s\n", name, reason.c_str()));
       if (options.json) PrintJsonFailure(name, reason.c_str());
       unreadable = true;
       continue;
@@ -163,7 +163,7 @@ int main(int argc, char **argv) {
     if (options.json) {
       PrintJsonReport(name, facts, options.request);
     } else {
-      if (i > 0) std::fputs("\n", stdout);
+      if (i > 0) static_cast<void>(std::fputs("\n", stdout));
       PrintTextReport(name, facts, options.request);
     }
     if (!MeetsExpectation(facts, options.request)) short_of_expectation = true;

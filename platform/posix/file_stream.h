@@ -10,7 +10,7 @@
 
 // Bytes handed over per call: small enough to stay in the caches between the
 // read and the work on the bytes.
-inline constexpr std::size_t kStreamChunkBytes = 256 * 1024;
+inline constexpr std::size_t kStreamChunkBytes = std::size_t{256} * 1024;
 
 enum class StreamStage : uint8_t { Open, Read };
 
