@@ -25,7 +25,7 @@ std::optional<FwVersion> ScanInChunks(const Bytes &image, const std::vector<std:
   std::size_t from = 0;
   auto feed = [&](std::size_t to) {
     auto chunk = std::make_unique<uint8_t[]>(to - from + 1);
-    std::memcpy(chunk.get(), image.data() + from, to - from);
+    if (to > from) std::memcpy(chunk.get(), image.data() + from, to - from);
     ImageScanFeed(&scan, chunk.get(), static_cast<uint32_t>(to - from));
     from = to;
   };
