@@ -3,7 +3,6 @@
 // the bytes they are (byte_names.h); the console turns the firmware's "\r\n"
 // line ends into "\n".
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,51 +27,7 @@ PlatStatus FromErrno(int error) { return StatusFromErrno(error); }
 
 PosixFile *Cast(PlatFile file) { return reinterpret_cast<PosixFile *>(file); }
 
-// Pool buffers of a megabyte and more are anonymous mappings of their own, so
-// that a whole-file read into one can map the file's cached pages in place of
-// copying them: touching hundreds of megabytes of fresh memory costs more than
-// the checksum itself. The tools hold one or two such buffers at a time; when
-// the table is full, buffers come from calloc like the small ones.
-constexpr uint64_t kMappedFrom = uint64_t{1} << 20;
-constexpr uint64_t kPage = 4096;
-
-struct MappedBuffer {
-  void *data;
-  uint64_t size;
-};
-constinit MappedBuffer g_mapped[16] = {};
-
 constinit bool g_console_to_stderr = false;
-
-// The entry of a buffer, or a free entry for nullptr.
-MappedBuffer *FindMapped(const void *data) {
-  for (auto &m : g_mapped) {
-    if (m.data == data) return &m;
-  }
-  return nullptr;
-}
-
-// A whole-buffer read of a regular file from a page boundary: maps the file
-// privately over the buffer (still writable; a write copies just its page).
-// False when that does not apply; the caller then reads normally. A file
-// shorter than the request is read normally, so that the buffer's bytes past
-// the end of the data keep whatever they held.
-bool MapInto(PosixFile *file, const uint64_t *size, void *buffer) {
-  const MappedBuffer *m = buffer != nullptr ? FindMapped(buffer) : nullptr;
-  if (m == nullptr || *size != m->size) return false;
-  const off_t position = ::lseek(file->fd, 0, SEEK_CUR);
-  struct stat st {};
-  if (position < 0 || position % kPage != 0 || ::fstat(file->fd, &st) != 0 ||
-      !S_ISREG(st.st_mode) || st.st_size < position ||
-      static_cast<uint64_t>(st.st_size - position) < *size) {
-    return false;
-  }
-  void *mapped = ::mmap(buffer, *size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, file->fd,
-                        position);
-  if (mapped == MAP_FAILED) return false;
-  ::lseek(file->fd, static_cast<off_t>(*size), SEEK_CUR);
-  return true;
-}
 
 }  // namespace
 
@@ -91,27 +46,10 @@ void PlatConsoleWrite(const PlatChar16 *Text) {
   static_cast<void>(std::fwrite(out.data(), 1, out.size(), g_console_to_stderr ? stderr : stdout));
 }
 
-void *PlatAllocateZeroPool(uint64_t Size) {
-  if (Size >= kMappedFrom) {
-    if (MappedBuffer *slot = FindMapped(nullptr)) {
-      void *data = ::mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (data == MAP_FAILED) return nullptr;
-      *slot = {data, Size};
-      return data;
-    }
-  }
-  return std::calloc(1, Size == 0 ? 1 : Size);
-}
+// The Linux tools stream their files (file_stream.h); pool buffers are small.
+void *PlatAllocateZeroPool(uint64_t Size) { return std::calloc(1, Size == 0 ? 1 : Size); }
 
-void PlatFreePool(void *Buffer) {
-  if (Buffer == nullptr) return;
-  if (MappedBuffer *m = FindMapped(Buffer)) {
-    ::munmap(m->data, m->size);
-    *m = {};
-    return;
-  }
-  std::free(Buffer);
-}
+void PlatFreePool(void *Buffer) { std::free(Buffer); }
 
 PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *File) {
   if (Name == nullptr || File == nullptr) return PLAT_INVALID_PARAMETER;
@@ -144,7 +82,6 @@ PlatStatus PlatFileGetInfo(PlatFile File, PlatFileInfo *Info) {
 PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer) {
   if (File == nullptr || Size == nullptr) return PLAT_INVALID_PARAMETER;
   if (Cast(File)->directory) return PLAT_DEVICE_ERROR;
-  if (MapInto(Cast(File), Size, Buffer)) return PLAT_SUCCESS;
   // read() may return less than asked for; keep going to end of file as a
   // firmware file read does.
   uint64_t done = 0;
