@@ -147,9 +147,9 @@ int main(int argc, char **argv) {
 
   bool unreadable = false;
   bool short_of_expectation = false;
+  bool reported = false;
   std::optional<UpdateDecision> decision;
-  for (std::size_t i = 0; i < options.files.size(); ++i) {
-    const char *name = options.files[i];
+  for (const char *name : options.files) {
     ImageFacts facts{};
     StreamFailure failure{};
     if (!ReadImageFacts(name, &facts, &failure)) {
@@ -163,9 +163,10 @@ int main(int argc, char **argv) {
     if (options.json) {
       PrintJsonReport(name, facts, options.request);
     } else {
-      if (i > 0) static_cast<void>(std::fputs("\n", stdout));
+      if (reported) static_cast<void>(std::fputs("\n", stdout));
       PrintTextReport(name, facts, options.request);
     }
+    reported = true;
     if (!MeetsExpectation(facts, options.request)) short_of_expectation = true;
     if (options.request.board && HasVersion(facts))
       decision = DecideUpdate(*options.request.board, facts.version);
