@@ -1,7 +1,8 @@
 # The one entry point.
 #   make setup   install what is missing (Debian packages, EDK II, BaseTools)
 #   make efi     build/efi/NAVO.efi and build/efi/CHKSUM.efi (EDK II, RELEASE)
-#   make host    host libraries, host_tests and the Linux tool build/host/chksum
+#   make host    host libraries, host_tests and the Linux tools build/host/chksum
+#                and build/host/navo-image
 #   make test    all of the above, CTest, the same under ASan/UBSan, and the
 #                QEMU end-to-end suite
 #   make run     boot the tools in QEMU (tools/run.sh) on the virtual board
