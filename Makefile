@@ -1,7 +1,8 @@
 # The one entry point.
 #   make setup   install what is missing (Debian packages, EDK II, BaseTools)
 #   make efi     build/efi/NAVO.efi and build/efi/CHKSUM.efi (EDK II, RELEASE)
-#   make host    host libraries, host_tests and the Linux tool build/host/chksum
+#   make host    host libraries, host_tests and the Linux tools build/host/chksum
+#                and build/host/navo-image
 #   make test    all of the above, CTest, the same under ASan/UBSan, and the
 #                QEMU end-to-end suite
 #   make run     boot the kit's stick in QEMU (tools/run.sh) on the virtual board
@@ -9,8 +10,11 @@
 #   make shell   build/efi/shell/Shell.efi, the UEFI Shell built from the same EDK II
 #   make usb     the technician's kit: build/usb/NAVO-<version>.img (bootable stick)
 #                and .zip; SIGN_KEY=key.pem SIGN_CERT=cert.pem signs the tools
-#   make bench   build and run the benchmarks (tests/bench) and time the Linux
-#                checksum tool against coreutils' `sum -s`
+#   make bench   build and run the benchmarks (tests/bench), time the Linux
+#                checksum tool against coreutils' `sum -s` and navo-image
+#                against `cat`, and measure both tools' peak memory
+#   make install install the Linux tools chksum and navo-image into
+#                $(DESTDIR)$(PREFIX)/bin (PREFIX=/usr/local)
 #   make fuzz    build the fuzz targets with clang and run each for FUZZ_SECONDS
 #   make lint    clang-tidy and cppcheck over the tree (.clang-tidy, tests/lint/)
 #   make clean   remove build/ (downloads and EDK II in .cache/ stay)
@@ -29,7 +33,7 @@ ASAN_OPT := -O1 -g1
 CTEST := ctest --output-on-failure -j $(JOBS)
 
 .PHONY: all setup efi host host-asan test unit unit-asan e2e run bench fuzz clean
-.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell usb
+.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell usb install
 
 all: efi host
 
@@ -94,6 +98,13 @@ bench: setup build/bench/build.ninja
 	@ninja -C build/bench
 	@if [ -x build/bench/benchmarks ]; then build/bench/benchmarks; fi
 	@tools/bench-chksum.sh build/bench/chksum
+	@tools/bench-navo-image.sh build/bench/navo-image build/bench/chksum
+
+PREFIX ?= /usr/local
+install: host
+	@install -d "$(DESTDIR)$(PREFIX)/bin"
+	@install -m 0755 build/host/chksum build/host/navo-image "$(DESTDIR)$(PREFIX)/bin/"
+	@echo "installed chksum and navo-image into $(DESTDIR)$(PREFIX)/bin"
 
 build/fuzz/build.ninja:
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

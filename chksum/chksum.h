@@ -22,6 +22,9 @@ inline constexpr uint64_t kNoBufferStatus = 9;
 // prefix gives the sum of the whole.
 uint32_t ContinueByteSum(uint32_t running, const uint8_t *data, uint64_t size);
 
+// The report: name as typed, size (low 32 bits), the sum and its low 16 bits.
+void PrintChksumReport(const char16_t *name, uint64_t size, uint32_t sum);
+
 }  // namespace chksum
 
 // Argc/Argv as the shell hands them over (Argv[0] is the program's name).

@@ -3,30 +3,13 @@
 # on one 256 MiB file held in the page cache, in one run.
 #   tools/bench-chksum.sh PATH-TO-chksum [RUNS]
 set -euo pipefail
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/bench-lib.sh"
 TOOL="$1"
 RUNS="${2:-7}"
-DATA="$ROOT/build/bench/data"
 FILE="$DATA/random-256m.bin"
 
-mkdir -p "$DATA"
-if [ ! -f "$FILE" ] || [ "$(stat -c %s "$FILE")" -ne 268435456 ]; then
-  head -c 268435456 /dev/urandom >"$FILE.tmp" && mv "$FILE.tmp" "$FILE"
-fi
+random_file "$FILE" 268435456
 cat "$FILE" >/dev/null  # into the page cache
-
-# Best of RUNS wall-clock times in milliseconds.
-best_ms() {
-  local best="" start end ms
-  for _ in $(seq "$RUNS"); do
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    ms=$(( (end - start) / 1000000 ))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
 
 # Both tools must agree on the 16-bit figure: sum -s folds the 32-bit sum
 # differently, so compare the full 32-bit sum reduced the way sum -s does.
@@ -39,7 +22,6 @@ if [ "$folded" -ne "$theirs" ]; then
   exit 1
 fi
 
-t_ours=$(best_ms "$TOOL" "$FILE")
-t_sum=$(best_ms sum -s "$FILE")
-awk -v a="$t_ours" -v b="$t_sum" 'BEGIN {
-  printf "chksum %d ms, sum -s %d ms (256 MiB, cached, best of runs): ratio %.2f\n", a, b, (b > 0 ? a / b : 0) }'
+t_ours=$(median_ms "$RUNS" "$TOOL" "$FILE")
+t_sum=$(median_ms "$RUNS" sum -s "$FILE")
+echo "chksum $t_ours ms, sum -s $t_sum ms (256 MiB, cached, median of $RUNS): $(ratio "$t_ours" "$t_sum" 1.2)"

@@ -4,7 +4,7 @@
 #include "navo/fw_version/board_version.h"
 #include "navo/fw_version/commands.h"
 #include "navo/fw_version/image_version.h"
-#include "navo/fw_version/version_compare.h"
+#include "navo/fw_version/update_decision.h"
 #include "navo/fw_version/version_text.h"
 #include "platform/print.h"
 
@@ -94,19 +94,15 @@ uint8_t CheckFwVersion(VersionSource source, BoardReadMethod method, FwKind kind
   if (board.Major == 0 || file.Major == 0) return exit_status::kFailed;
 
   Print(u"\n");
-  const int order = CompareFwVersion(board, file);
-  if (order == 0) {
-    Print(u"Your current %s firmware is already latest version.\n", FwKindName(kind));
-    return exit_status::kNoUpdate;
-  }
+  const UpdateDecision decision = DecideUpdate(board, file);
+  Print(UpdateAdvice(decision), FwKindName(kind));
+  if (decision == UpdateDecision::SameVersion) return exit_status::kNoUpdate;
   uint8_t yes;
-  if (order < 0) {
-    Print(u"There is a new version of %s firmware. It is recommended to update.\n", FwKindName(kind));
+  if (decision == UpdateDecision::Update) {
     yes = PromptUser(me ? u"Do you want to update BIOS and ME firmware"
                         : u"Do you want to update BIOS and TXE firmware",
                      PromptKind::PromptYesNo);
   } else {
-    Print(u"%s firmware is an old version. Downgrade is not recommended.\n", FwKindName(kind));
     yes = PromptUser(me ? u"Do you want to downgrade BIOS and ME firmware"
                         : u"Do you want to downgrade BIOS and TXE firmware",
                      PromptKind::PromptYesNo);

@@ -8,12 +8,16 @@
 #include "navo/types.h"
 #include "platform/platform.h"
 
+// Offsets are 32-bit: a larger image is searched in its first this many bytes.
+inline constexpr uint32_t kMaxSearchedImageBytes = UINT32_MAX;
+
 // Loads the named image whole and looks for its version. A load failure returns
 // the loader's status (it has printed "Fail" and its F04/F05/F06 line) and
 // leaves *version as it was; otherwise the result of FindManifestVersion.
 PlatStatus ReadImageFwVersion(const char16_t *file_name, FwVersion *version);
 
-// The version behind the first "$MN2" inside the FTPR partition. On success all
+// The version behind the first "$MN2" inside the FTPR partition (the rules are
+// those of image_scan.h, which this runs over the buffer as one chunk). On success all
 // four fields are written; otherwise "Fail.", an empty line and the F07 line are
 // printed, PLAT_NOT_FOUND returned and *version left as it was. A tag whose
 // version bytes would run past the image's end does not count.
@@ -22,7 +26,8 @@ PlatStatus FindManifestVersion(const uint8_t *image, uint32_t size, FwVersion *v
 // The FTPR partition: *start is its directory header, *end its last byte (the
 // byte before the next "$CPD" whose entry count has zero upper bytes, or the
 // image's last byte). Returns false, leaving both untouched, when there is no
-// FTPR directory with all 16 header bytes inside the image.
+// FTPR directory with all 16 header bytes inside the image. Same rules and
+// code as image_scan.h, over the whole buffer.
 bool FindFtprPartition(const uint8_t *image, uint32_t size, uint32_t *start, uint32_t *end);
 
 #endif  // NAVO_FW_VERSION_IMAGE_VERSION_H_

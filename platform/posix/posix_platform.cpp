@@ -1,8 +1,8 @@
 // The console and file parts of the platform layer over POSIX, for the Linux
-// build of the checksum tool. Text is UCS-2 inside and UTF-8 outside; the
-// console turns the firmware's "\r\n" line ends into "\n".
+// tools. Text is UCS-2 inside and UTF-8 outside, file names pass through as
+// the bytes they are (byte_names.h); the console turns the firmware's "\r\n"
+// line ends into "\n".
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +12,9 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/byte_names.h"
+#include "platform/posix/file_stream.h"
+#include "platform/posix/posix_console.h"
 
 namespace {
 
@@ -20,92 +23,15 @@ struct PosixFile {
   bool directory;
 };
 
-void AppendUtf8(std::string &out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-std::string ToUtf8(const PlatChar16 *text) {
-  std::string out;
-  for (; *text != 0; ++text) AppendUtf8(out, *text);
-  return out;
-}
-
-PlatStatus FromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return PLAT_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-      return PLAT_ACCESS_DENIED;
-    case ENOMEM:
-      return PLAT_OUT_OF_RESOURCES;
-    case EINVAL:
-    case ENAMETOOLONG:
-      return PLAT_INVALID_PARAMETER;
-    default:
-      return PLAT_DEVICE_ERROR;
-  }
-}
+PlatStatus FromErrno(int error) { return StatusFromErrno(error); }
 
 PosixFile *Cast(PlatFile file) { return reinterpret_cast<PosixFile *>(file); }
 
-// Pool buffers of a megabyte and more are anonymous mappings of their own, so
-// that a whole-file read into one can map the file's cached pages in place of
-// copying them: touching hundreds of megabytes of fresh memory costs more than
-// the checksum itself. The tools hold one or two such buffers at a time; when
-// the table is full, buffers come from calloc like the small ones.
-constexpr uint64_t kMappedFrom = uint64_t{1} << 20;
-constexpr uint64_t kPage = 4096;
-
-struct MappedBuffer {
-  void *data;
-  uint64_t size;
-};
-constinit MappedBuffer g_mapped[16] = {};
-
-// The entry of a buffer, or a free entry for nullptr.
-MappedBuffer *FindMapped(const void *data) {
-  for (auto &m : g_mapped) {
-    if (m.data == data) return &m;
-  }
-  return nullptr;
-}
-
-// A whole-buffer read of a regular file from a page boundary: maps the file
-// privately over the buffer (still writable; a write copies just its page).
-// False when that does not apply; the caller then reads normally. A file
-// shorter than the request is read normally, so that the buffer's bytes past
-// the end of the data keep whatever they held.
-bool MapInto(PosixFile *file, const uint64_t *size, void *buffer) {
-  const MappedBuffer *m = buffer != nullptr ? FindMapped(buffer) : nullptr;
-  if (m == nullptr || *size != m->size) return false;
-  const off_t position = ::lseek(file->fd, 0, SEEK_CUR);
-  struct stat st {};
-  if (position < 0 || position % kPage != 0 || ::fstat(file->fd, &st) != 0 ||
-      !S_ISREG(st.st_mode) || st.st_size < position ||
-      static_cast<uint64_t>(st.st_size - position) < *size) {
-    return false;
-  }
-  void *mapped = ::mmap(buffer, *size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, file->fd,
-                        position);
-  if (mapped == MAP_FAILED) return false;
-  ::lseek(file->fd, static_cast<off_t>(*size), SEEK_CUR);
-  return true;
-}
+constinit bool g_console_to_stderr = false;
 
 }  // namespace
+
+void PosixConsoleToStandardError(bool to_stderr) { g_console_to_stderr = to_stderr; }
 
 extern "C" {
 
@@ -114,40 +40,23 @@ void PlatConsoleWrite(const PlatChar16 *Text) {
   std::string out;
   for (; *Text != 0; ++Text) {
     if (*Text == u'\r' && Text[1] == u'\n') continue;
-    AppendUtf8(out, *Text);
+    AppendBytes(out, *Text);
   }
   // A failed write leaves the stream's error flag set; main reports it.
-  static_cast<void>(std::fwrite(out.data(), 1, out.size(), stdout));
+  static_cast<void>(std::fwrite(out.data(), 1, out.size(), g_console_to_stderr ? stderr : stdout));
 }
 
-void *PlatAllocateZeroPool(uint64_t Size) {
-  if (Size >= kMappedFrom) {
-    if (MappedBuffer *slot = FindMapped(nullptr)) {
-      void *data = ::mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (data == MAP_FAILED) return nullptr;
-      *slot = {data, Size};
-      return data;
-    }
-  }
-  return std::calloc(1, Size == 0 ? 1 : Size);
-}
+// The Linux tools stream their files (file_stream.h); pool buffers are small.
+void *PlatAllocateZeroPool(uint64_t Size) { return std::calloc(1, Size == 0 ? 1 : Size); }
 
-void PlatFreePool(void *Buffer) {
-  if (Buffer == nullptr) return;
-  if (MappedBuffer *m = FindMapped(Buffer)) {
-    ::munmap(m->data, m->size);
-    *m = {};
-    return;
-  }
-  std::free(Buffer);
-}
+void PlatFreePool(void *Buffer) { std::free(Buffer); }
 
 PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *File) {
   if (Name == nullptr || File == nullptr) return PLAT_INVALID_PARAMETER;
   *File = nullptr;
   int flags = (Mode & PLAT_FILE_MODE_WRITE) != 0 ? O_RDWR : O_RDONLY;
   if ((Mode & PLAT_FILE_MODE_CREATE) != 0) flags |= O_CREAT;
-  const std::string path = ToUtf8(Name);
+  const std::string path = BytesFromUcs2(Name);
   int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0 && errno == EISDIR) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return FromErrno(errno);
@@ -173,7 +82,6 @@ PlatStatus PlatFileGetInfo(PlatFile File, PlatFileInfo *Info) {
 PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer) {
   if (File == nullptr || Size == nullptr) return PLAT_INVALID_PARAMETER;
   if (Cast(File)->directory) return PLAT_DEVICE_ERROR;
-  if (MapInto(Cast(File), Size, Buffer)) return PLAT_SUCCESS;
   // read() may return less than asked for; keep going to end of file as a
   // firmware file read does.
   uint64_t done = 0;
@@ -224,13 +132,13 @@ PlatStatus PlatFileClose(PlatFile File) {
 
 PlatStatus PlatFileDeleteByName(const PlatChar16 *Name) {
   if (Name == nullptr) return PLAT_INVALID_PARAMETER;
-  return ::unlink(ToUtf8(Name).c_str()) == 0 ? PLAT_SUCCESS : FromErrno(errno);
+  return ::unlink(BytesFromUcs2(Name).c_str()) == 0 ? PLAT_SUCCESS : FromErrno(errno);
 }
 
 int PlatIsFile(const PlatChar16 *Name) {
   if (Name == nullptr) return 0;
   struct stat st {};
-  return ::stat(ToUtf8(Name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return ::stat(BytesFromUcs2(Name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 }  // extern "C"

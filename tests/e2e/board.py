@@ -18,19 +18,19 @@ import argparse
 import os
 import select
 import shutil
-import struct
 import sys
 import termios
 import tty
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "shared"))
 
+from fw_images import SAMPLE_NAME, sample_bios_image  # noqa: E402,F401  (the sample image is shared)
 from harness import (BUILD, SYSTEM_QEMU, DiskImage, E2EError, Machine, ec_qemu, kit_image)  # noqa: E402
 
 BOARD_ME_VERSION = "12.0.49.1534"
-IMAGE_ME_VERSION = (12, 0, 64, 1551)
-IMAGE_NAME = "Q420TM07.BIN"
+IMAGE_NAME = SAMPLE_NAME
 CTRL_RIGHT_BRACKET = b"\x1d"
 
 MEINFO_TEXT = f"""Intel(R) MEInfo Version: 12.0.10.1127
@@ -79,20 +79,6 @@ DEMO = [
     "NAVO.efi -FILEMEVER " + IMAGE_NAME,
     "NAVO.efi -MBMEVER",
 ]
-
-
-def sample_bios_image(version=IMAGE_ME_VERSION, size: int = 4 << 20) -> bytes:
-    """Erased flash holding two code partition directories and, near the end, the FTPR directory
-    whose manifest ("$MN2") carries `version`."""
-    image = bytearray(b"\xff" * size)
-    image[0x1000:0x1010] = b"$CPD\x06\x00\x00\x00\x01\x01\x01\x01RBEP"
-    image[0x1200:0x1210] = b"$MN2\x00\x00\x00\x00" + struct.pack("<4H", 1, 0, 0, 1)
-    image[0x40000:0x40010] = b"$CPD\x03\x00\x00\x00\x01\x01\x01\x01NFTP"
-    at = size - 0x20000
-    image[at:at + 16] = b"$CPD\x09\x00\x00\x00\x01\x01\x01\x01FTPR"
-    image[at + 0x400:at + 0x410] = b"$MN2\x00\x01\x00\x00" + struct.pack("<4H", *version)
-    image[at + 0x10000:at + 0x10010] = b"$CPD\x02\x00\x00\x00\x01\x01\x01\x01FTUP"
-    return bytes(image)
 
 
 def board_disk(name: str = "board", directory: Path = BUILD / "run") -> DiskImage:

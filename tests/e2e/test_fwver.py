@@ -18,7 +18,9 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "shared"))
 
+import fw_images  # noqa: E402
 import harness  # noqa: E402
 from harness import (MEINFO_SETUP_GUID, Check, DiskImage, Machine,  # noqa: E402
                      meinfo_setup_bytes)
@@ -260,7 +262,34 @@ def test_check_board_read_fails() -> None:
     check.done()
 
 
-TESTS = [test_file_versions, test_board_versions, test_check_command, test_check_board_read_fails]
+def test_shared_images() -> None:
+    """-FILEMEVER on every image of the list that navo-image's host tests read (tests/shared): the
+    board must find the version that the Linux tool finds, or none where it finds none."""
+    check = Check("shared images")
+    disk = DiskImage("fwimages")
+    disk.add_efi("NAVO.efi")
+    for recipe in fw_images.RECIPES:
+        disk.add_file(recipe.name, recipe.build())
+    with Machine(disk, name="fwver-shared") as m:
+        m.boot()
+        m.write_legacy_signature()
+        m.cd("fs0:\\")
+        for recipe in fw_images.RECIPES:
+            name = recipe.name
+            if recipe.version is not None:
+                want = ([f"Read {name} ME FW version...OK", "", f"{name} ME FW version : {recipe.version}"], 0)
+            elif recipe.manifest is not None:
+                want = ([f"Read {name} ME FW version...OK", "",
+                         "Oops! something went wrong. Please contact the program developer"], 0)
+            else:
+                want = ([f"Read {name} ME FW version...Fail.", "", F07], 1)
+            check.output(run_navo(m, f"-FILEMEVER {name}"), BANNER + want[0], want[1])
+        m.poweroff()
+    check.done()
+
+
+TESTS = [test_file_versions, test_board_versions, test_check_command, test_check_board_read_fails,
+         test_shared_images]
 
 if __name__ == "__main__":
     sys.exit(harness.run_standalone(TESTS, sys.argv[1:]))

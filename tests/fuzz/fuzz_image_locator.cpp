@@ -1,13 +1,14 @@
 // The BIOS image locator on arbitrary images, against a plain byte-by-byte
 // model of the search: the block-wise marker filter must find exactly what the
-// simple scan finds, and nothing may be read outside the image. The same image
-// then goes through the whole read from a file, which must agree and give
-// back its buffer and file.
+// simple scan finds, also when the image arrives in chunks cut anywhere, and
+// nothing may be read outside the image. The same image then goes through the
+// whole read from a file, which must agree and give back its buffer and file.
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "navo/fw_version/image_scan.h"
 #include "navo/fw_version/image_version.h"
 #include "platform/sim/sim_board.h"
 #include "tests/fuzz/support/fuzz_input.h"
@@ -89,6 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     FUZZ_CHECK(fuzz::Same(version, sentinel));
     FUZZ_CHECK(board.screen.Raw() == u"Fail.\r\n\r\nError F07: Not Find Version sting.\r\n");
   }
+
+  // The same image in chunks of 1 to 32 bytes, the lengths drawn from the
+  // image's own bytes so that the fuzzer steers the cuts too.
+  ImageScan scan;
+  ImageScanStart(&scan);
+  uint32_t fed = 0;
+  while (fed < n) {
+    uint32_t piece = 1 + (data[fed] ^ (fed * 7)) % 32;
+    if (piece > n - fed) piece = n - fed;
+    ImageScanFeed(&scan, data + fed, piece);
+    fed += piece;
+  }
+  FwVersion chunked = sentinel;
+  FUZZ_CHECK(ImageScanFinish(&scan, &chunked) == model_found);
+  FUZZ_CHECK(fuzz::Same(chunked, model_found ? expected : sentinel));
 
   sim::Board from_file;
   from_file.PutFile(u"FS0:\\IMAGE.BIN", std::vector<uint8_t>(data, data + size));

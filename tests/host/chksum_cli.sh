@@ -20,11 +20,14 @@ expect() {  # expect NAME STATUS EXPECTED-OUTPUT -- ARGS...
 }
 
 head -c 70000 /dev/zero | tr '\0' '\377' >ff.bin
-# Over a megabyte: read by mapping the file into the buffer.
+# Over a megabyte: read in several pieces.
 head -c 1048579 /dev/zero | tr '\0' '\377' >big.bin
 printf 'abc' >Mixed.Case
 : >empty.bin
 mkdir folder
+# A name in Latin-1, not UTF-8: opened and printed as the bytes it is.
+latin1="$(printf 'M\374ller.bin')"
+printf 'abc' >"$latin1"
 
 expect ff 0 "======= File Info =======
 File name            : ff.bin
@@ -41,6 +44,11 @@ File name            : ./Mixed.Case
 File size            : 0x3
 Checksum(File Size)  : 0x00000126
 Checksum(ZAN History): 0126" -- ./Mixed.Case
+expect latin1-name 0 "======= File Info =======
+File name            : $latin1
+File size            : 0x3
+Checksum(File Size)  : 0x00000126
+Checksum(ZAN History): 0126" -- "$latin1"
 expect empty 0 "======= File Info =======
 File name            : empty.bin
 File size            : 0x0

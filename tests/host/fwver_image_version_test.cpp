@@ -8,10 +8,14 @@
 
 #include "navo/fw_version/image_version.h"
 #include "platform/sim/sim_board.h"
+#include "tests/host/fw_image_builder.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using fwimage::Bytes;
+using fwimage::Directory;
+using fwimage::Manifest;
+using fwimage::Put;
 
 constexpr char kF07[] = "Fail.\n\nError F07: Not Find Version sting.\n";
 
@@ -20,29 +24,6 @@ std::string Printed(const sim::Board &board) {
   for (char c : sim::Narrow(board.screen.Raw()))
     if (c != '\r') out += c;
   return out;
-}
-
-void Put(Bytes &image, std::size_t at, std::string_view bytes) {
-  for (std::size_t i = 0; i < bytes.size() && at + i < image.size(); ++i)
-    image[at + i] = static_cast<uint8_t>(bytes[i]);
-}
-
-// A directory header: "$CPD", an entry count, 4 bytes, the name.
-void Directory(Bytes &image, std::size_t at, std::string_view name, uint32_t entries = 5) {
-  Put(image, at, "$CPD");
-  for (int i = 0; i < 4; ++i) Put(image, at + 4 + i, std::string(1, char(entries >> (8 * i))));
-  Put(image, at + 8, std::string(4, '\x01'));
-  Put(image, at + 12, name);
-}
-
-void Manifest(Bytes &image, std::size_t at, FwVersion v) {
-  Put(image, at, "$MN2");
-  Put(image, at + 4, std::string(4, '\0'));
-  const uint16_t f[] = {v.Major, v.Minor, v.HotFix, v.Build};
-  for (int i = 0; i < 4; ++i) {
-    const char le[] = {char(f[i]), char(f[i] >> 8)};
-    Put(image, at + 8 + 2 * i, std::string_view(le, 2));
-  }
 }
 
 struct ImageCase {
@@ -216,38 +197,6 @@ TEST(FwverImageVersion, PartitionBounds) {
   EXPECT_EQ(end, 0u);
 }
 
-// The design's plain byte-by-byte search, as a reference for the block scan.
-std::optional<FwVersion> Reference(const Bytes &b) {
-  const std::size_t n = b.size();
-  auto at = [&](std::size_t p, const char *m) {
-    return p + 4 <= n && std::memcmp(&b[p], m, 4) == 0;
-  };
-  std::size_t start = 0, end = 0;
-  bool found = false;
-  for (std::size_t p = 0; p + 16 <= n; ++p) {
-    if (at(p, "$CPD") && at(p + 12, "FTPR")) {
-      start = p;
-      found = true;
-      break;
-    }
-  }
-  if (!found) return std::nullopt;
-  end = n - 1;
-  for (std::size_t q = start + 15; q + 8 <= n; ++q) {
-    if (at(q, "$CPD") && b[q + 5] == 0 && b[q + 6] == 0 && b[q + 7] == 0) {
-      end = q - 1;
-      break;
-    }
-  }
-  for (std::size_t r = start; r < end && r + 16 <= n; ++r) {
-    if (at(r, "$MN2")) {
-      auto le = [&](std::size_t i) { return uint16_t(b[i] | b[i + 1] << 8); };
-      return FwVersion{le(r + 8), le(r + 10), le(r + 12), le(r + 14)};
-    }
-  }
-  return std::nullopt;
-}
-
 TEST(FwverImageVersion, BlockScanAgreesWithByteByByteSearch) {
   // Markers planted at random offsets, many of them across the scan's block
   // boundaries, in filler that is rich in the markers' first and last bytes.
@@ -272,7 +221,7 @@ TEST(FwverImageVersion, BlockScanAgreesWithByteByByteSearch) {
     sim::Board board;
     FwVersion v{7, 7, 7, 7};
     PlatStatus status = FindManifestVersion(copy.get(), static_cast<uint32_t>(size), &v);
-    std::optional<FwVersion> want = Reference(b);
+    std::optional<FwVersion> want = fwimage::ReferenceVersion(b);
     ASSERT_EQ(status == PLAT_SUCCESS, want.has_value()) << "round " << round;
     if (want) {
       ASSERT_EQ(v.Major, want->Major) << "round " << round;

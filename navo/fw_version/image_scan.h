@@ -1,0 +1,61 @@
+// The image version locator as an incremental scan: the image arrives in
+// chunks of any size (the board hands over the whole file as one, the Linux
+// tool reads a file piece by piece) and the answer is the same for every way
+// of cutting it, because each candidate offset is tried exactly once, in
+// order, when all the bytes it needs have arrived.
+//
+// The rules: the FTPR directory is the first "$CPD" whose name at +12 is
+// "FTPR" with all 16 header bytes in the image; the partition ends at the byte
+// before the first "$CPD" from the header + 15 on whose bytes 5..7 are zero,
+// or at the image's last byte; the version lies behind the first "$MN2" from
+// the header on that starts strictly below that end and has its 16 bytes in
+// the image. Nothing outside the bytes fed is read.
+#ifndef NAVO_FW_VERSION_IMAGE_SCAN_H_
+#define NAVO_FW_VERSION_IMAGE_SCAN_H_
+
+#include <cstdint>
+
+#include "navo/types.h"
+
+enum class ImageScanPhase : uint8_t {
+  FindHeader,   // looking for the FTPR directory
+  InPartition,  // looking for the tag and for the partition's end
+  Found,
+  NotFound,
+};
+
+// The longest look-ahead of any candidate, less one: what a chunk must keep
+// of its predecessor.
+inline constexpr uint32_t kImageScanCarry = 15;
+
+// Plain state; start it with ImageScanStart. Offsets count from the image's
+// first byte.
+struct ImageScan {
+  ImageScanPhase phase;
+  uint64_t fed;          // bytes fed so far
+  uint64_t header_next;  // next offset to try for the FTPR directory
+  uint64_t start;        // the FTPR directory, once found
+  uint64_t tag_next;     // next offset to try for "$MN2"
+  uint64_t end_next;     // next offset to try for the header ending the partition
+  uint64_t tag_limit;    // once that header is found: tags must start below this
+  bool end_known;
+  uint32_t carry_bytes;
+  uint8_t carry[kImageScanCarry];
+  FwVersion version;
+};
+
+void ImageScanStart(ImageScan *scan);
+
+// Continues the scan with the image's next `size` bytes.
+void ImageScanFeed(ImageScan *scan, const uint8_t *chunk, uint32_t size);
+
+// True once further bytes cannot change the answer.
+inline bool ImageScanDecided(const ImageScan &scan) {
+  return scan.phase == ImageScanPhase::Found || scan.phase == ImageScanPhase::NotFound;
+}
+
+// The image has ended. Returns true and writes *version when the tag was
+// found; false leaves *version untouched.
+bool ImageScanFinish(ImageScan *scan, FwVersion *version);
+
+#endif  // NAVO_FW_VERSION_IMAGE_SCAN_H_

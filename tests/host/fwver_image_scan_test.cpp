@@ -1,0 +1,169 @@
+// The locator fed in chunks must give exactly the answer of the whole-buffer
+// search, wherever the chunks are cut.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "navo/fw_version/image_scan.h"
+#include "tests/host/fw_image_builder.h"
+
+namespace {
+
+using fwimage::Bytes;
+using fwimage::Directory;
+using fwimage::Manifest;
+using fwimage::Put;
+
+// Feeds the image cut at the given offsets (ascending), each chunk an exactly
+// sized heap copy so that the sanitizers catch a read outside it.
+std::optional<FwVersion> ScanInChunks(const Bytes &image, const std::vector<std::size_t> &cuts) {
+  ImageScan scan;
+  ImageScanStart(&scan);
+  std::size_t from = 0;
+  auto feed = [&](std::size_t to) {
+    auto chunk = std::make_unique<uint8_t[]>(to - from + 1);
+    if (to > from) std::memcpy(chunk.get(), image.data() + from, to - from);
+    ImageScanFeed(&scan, chunk.get(), static_cast<uint32_t>(to - from));
+    from = to;
+  };
+  for (std::size_t cut : cuts) feed(cut);
+  feed(image.size());
+  FwVersion v{7, 7, 7, 7};
+  if (!ImageScanFinish(&scan, &v)) {
+    EXPECT_EQ(v.Major, 7);  // untouched
+    return std::nullopt;
+  }
+  return v;
+}
+
+std::string Show(const std::optional<FwVersion> &v) {
+  if (!v) return "none";
+  return std::to_string(v->Major) + "." + std::to_string(v->Minor) + "." + std::to_string(v->HotFix) +
+         "." + std::to_string(v->Build);
+}
+
+struct Layout {
+  const char *what;
+  Bytes image;
+  std::vector<std::size_t> structures;  // where each marker's bytes begin
+  std::optional<FwVersion> want;
+};
+
+std::vector<Layout> Layouts() {
+  std::vector<Layout> out;
+  {
+    Bytes b(2048, 0xFF);
+    Directory(b, 0x40, "RBEP");
+    Manifest(b, 0x80, {1, 1, 1, 1});
+    Directory(b, 0x200, "FTPR");
+    Directory(b, 0x280, "XXXX", 0x01000000);  // does not end the partition
+    Manifest(b, 0x300, {12, 0, 64, 1551});
+    Directory(b, 0x400, "NFTP", 3);
+    out.push_back({"all markers", b, {0x40, 0x80, 0x200, 0x280, 0x300, 0x400}, FwVersion{12, 0, 64, 1551}});
+  }
+  {
+    Bytes b(2048, 0xFF);
+    Directory(b, 0x200, "FTPR");
+    Directory(b, 0x300, "NFTP", 3);
+    Manifest(b, 0x380, {12, 0, 64, 1551});
+    out.push_back({"tag behind the ending header", b, {0x200, 0x300, 0x380}, std::nullopt});
+  }
+  {
+    Bytes b(2048, 0xFF);
+    Directory(b, 0x200, "FTPR");
+    Directory(b, 0x300, "NFTP", 3);
+    Manifest(b, 0x300 - 4, {12, 0, 70, 1000});  // fields lie behind the partition's end
+    out.push_back({"tag in the last bytes of the partition", b, {0x200, 0x2FC, 0x300},
+                   FwVersion{12, 0, 70, 1000}});
+  }
+  {
+    Bytes b(0x300, 0xFF);
+    Directory(b, 0x200, "FTPR");
+    Manifest(b, 0x300 - 16, {12, 0, 64, 1551});
+    out.push_back({"tag at the image's end", b, {0x200, 0x2F0}, FwVersion{12, 0, 64, 1551}});
+  }
+  {
+    Bytes b(0x300, 0xFF);
+    Directory(b, 0x200, "FTPR");
+    Manifest(b, 0x300 - 15, {12, 0, 64, 1551});
+    out.push_back({"tag cut by the image's end", b, {0x200, 0x2F1}, std::nullopt});
+  }
+  {
+    Bytes b(0x210, 0xFF);
+    Directory(b, 0x210 - 15, "FTPR");
+    out.push_back({"FTPR header cut by the image's end", b, {0x201}, std::nullopt});
+  }
+  return out;
+}
+
+TEST(FwverImageScan, EveryMarkerAcrossAChunkBoundary) {
+  for (const Layout &l : Layouts()) {
+    SCOPED_TRACE(l.what);
+    ASSERT_EQ(Show(fwimage::ReferenceVersion(l.image)), Show(l.want));
+    for (std::size_t at : l.structures) {
+      for (std::size_t k = 1; k < 16 && at + k < l.image.size(); ++k) {
+        SCOPED_TRACE("cut " + std::to_string(k) + " bytes into the marker at " + std::to_string(at));
+        EXPECT_EQ(Show(ScanInChunks(l.image, {at + k})), Show(l.want));
+        // A chunk shorter than the carry, lying inside the marker.
+        if (at + k + 3 < l.image.size()) {
+          EXPECT_EQ(Show(ScanInChunks(l.image, {at + k, at + k + 3})), Show(l.want));
+        }
+      }
+    }
+    // One byte at a time, and all at once.
+    std::vector<std::size_t> every;
+    for (std::size_t i = 1; i < l.image.size(); ++i) every.push_back(i);
+    EXPECT_EQ(Show(ScanInChunks(l.image, every)), Show(l.want));
+    EXPECT_EQ(Show(ScanInChunks(l.image, {})), Show(l.want));
+  }
+}
+
+TEST(FwverImageScan, RandomImagesAndCutsAgreeWithThePlainSearch) {
+  // Filler rich in the markers' bytes, markers planted anywhere, cut anywhere.
+  std::mt19937 rng(777);
+  const char *alphabet = "$CPDMN2FTR\0\xFF";
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t size = rng() % 600;
+    Bytes b(size);
+    for (auto &x : b) x = static_cast<uint8_t>(alphabet[rng() % 12]);
+    const int plants = size > 0 ? static_cast<int>(rng() % 6) : 0;
+    for (int i = 0; i < plants; ++i) {
+      const std::size_t at = rng() % size;
+      switch (rng() % 4) {
+        case 0: Directory(b, at, "FTPR", rng() % 2 ? 0 : 0x01000000); break;
+        case 1: Directory(b, at, "XXXX", rng() % 2 ? 0 : 0x00010000); break;
+        case 2: Manifest(b, at, {uint16_t(rng()), 1, 2, 3}); break;
+        default: Put(b, at, "$MN2"); break;
+      }
+    }
+    std::vector<std::size_t> cuts;
+    for (std::size_t p = 0; size > 0;) {
+      p += 1 + rng() % (round % 3 == 0 ? 4 : 40);
+      if (p >= size) break;
+      cuts.push_back(p);
+    }
+    ASSERT_EQ(Show(ScanInChunks(b, cuts)), Show(fwimage::ReferenceVersion(b))) << "round " << round;
+  }
+}
+
+TEST(FwverImageScan, DecidedBeforeTheEndWhenTheAnswerIsKnown) {
+  Bytes b(4096, 0xFF);
+  Directory(b, 0x100, "FTPR");
+  Manifest(b, 0x180, {12, 0, 64, 1551});
+  ImageScan scan;
+  ImageScanStart(&scan);
+  ImageScanFeed(&scan, b.data(), 0x200);
+  EXPECT_TRUE(ImageScanDecided(scan));
+  // Later bytes change nothing, not even another FTPR directory.
+  Bytes rest(4096 - 0x200, 0);
+  Directory(rest, 0, "FTPR", 0);
+  ImageScanFeed(&scan, rest.data(), static_cast<uint32_t>(rest.size()));
+  FwVersion v{};
+  ASSERT_TRUE(ImageScanFinish(&scan, &v));
+  EXPECT_EQ(v.Build, 1551);
+}
+
+}  // namespace
