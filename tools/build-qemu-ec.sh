@@ -117,10 +117,14 @@ DEVICES_MAK="$SRC/configs/devices/x86_64-softmmu/zan-ec.mak"
 cat >"$CACHE/x86_64-zan.mak.new" <<'MAK'
 # q35 with its own chipset devices (ICH9 LPC with the ISA bus, AHCI, pflash,
 # ISA serial), the VGA and parallel port that q35 adds unless told not to
-# (so the usual command lines work unchanged), plus our EC.
+# (so the usual command lines work unchanged), an xHCI controller with USB
+# mass storage (the service stick boots from USB, as on a real board), plus
+# our EC.
 CONFIG_Q35=y
 CONFIG_VGA_PCI=y
 CONFIG_PARALLEL=y
+CONFIG_USB_XHCI_PCI=y
+CONFIG_USB_STORAGE_CLASSIC=y
 CONFIG_ZAN_EC=y
 MAK
 CONFIGURE_ARGS=(--target-list=x86_64-softmmu --without-default-features --without-default-devices

@@ -155,8 +155,9 @@ def main() -> int:
     if interactive:
         mode = console_mode(shutil.get_terminal_size(), args.keep_mode)
         print(f"booting (console {mode[0]}x{mode[1]}) ...", flush=True)
+    # Plugged in as a USB stick, as the technician's kit is.
     machine = Machine(disk, name="board", qemu=qemu, extra_args=extra, log_dir=BUILD / "run",
-                      timeout=30 * 24 * 3600 if interactive else 600,
+                      usb_stick=True, timeout=30 * 24 * 3600 if interactive else 600,
                       on_output=show if interactive else None)
     with machine as m:
         m.boot()

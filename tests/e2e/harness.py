@@ -401,7 +401,7 @@ class Machine:
                      "wait" - press nothing; the countdown runs out and startup.nsh (if any) runs
         on_output:   called with every piece of raw console output as it arrives (e.g. to show it live)
         usb_stick:   attach the disk as a removable USB mass-storage device (xHCI) instead of an IDE
-                     disk, as a technician's stick is (needs a QEMU with USB: Debian's, not ec_qemu())
+                     disk, as a technician's stick is (Debian's QEMU and ec_qemu() both have it)
         """
         self.disk = disk
         self.name = name or disk.name

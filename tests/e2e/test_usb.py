@@ -1,11 +1,10 @@
 """The technician's kit (`make usb`) as shipped.
 
 Each machine boots a copy of the stick image as its only disk, so OVMF starts the stick's own
-\\EFI\\BOOT\\BOOTX64.EFI. The first takes the copy as it is, plugged in as a removable USB stick
-(Debian's QEMU: the emulated-EC build has no USB): the tools, the guide and the checksums file. The
-second is the virtual board (tests/e2e/board.py, what `make run` boots: the copy with the board's
-extras, the emulated EC): both example scripts and the whole automatic update across three boots,
-run from the stick's root.
+\\EFI\\BOOT\\BOOTX64.EFI, plugged in as a removable USB stick. The first takes the copy as it
+is (Debian's QEMU): the tools, the guide and the checksums file. The second is the virtual board
+(tests/e2e/board.py, what `make run` boots: the copy with the board's extras, the emulated EC):
+both example scripts and the whole automatic update across three boots, run from the stick's root.
 
 The other test builds kits without QEMU: two builds of one commit are byte-identical, a kit signed
 with a key made here verifies, an unsigned one has no signatures, and the image holds exactly the
@@ -93,7 +92,7 @@ def test_board_jobs_from_stick() -> None:
     disk = _stick("stick")
     # "wait": the shell runs the update's startup.nsh by itself, as on the bench.
     with Machine(disk, name="stick", qemu=require_ec_qemu(), extra_args=log.device(pin="off"),
-                 startup="wait", timeout=600) as m:
+                 startup="wait", timeout=600, usb_stick=True) as m:
         m.boot()
         check.equal(m.run("echo %homefilesystem%", status=False).lines, ["FS0:"],
                     "the shell is the stick's own")
