@@ -2,6 +2,7 @@
 
 #include "platform/guards.h"
 #include "platform/print.h"
+#include "platform/read_full.h"
 
 namespace chksum {
 
@@ -87,21 +88,12 @@ uint64_t SumFile(const char16_t *name) {
   plat::PoolBuffer buffer(info.FileSize);
   if (!buffer) return kNoBufferStatus;
 
-  // A read may deliver fewer bytes than asked for: go on until the buffer is
-  // full or the file gives nothing more, and report and sum only what came.
   uint64_t count = 0;
-  do {
-    const uint64_t wanted = info.FileSize - count;
-    uint64_t got = wanted;
-    status = PlatFileRead(file.Get(), &got, buffer.Bytes() + count);
-    if (PLAT_IS_ERROR(status)) {
-      Print(u"ERROR ! Read File failed!\n");
-      return status;
-    }
-    if (got == 0) break;
-    // The read reports what it transferred; never trust it past the buffer.
-    count += got < wanted ? got : wanted;
-  } while (count < info.FileSize);
+  status = plat::ReadFull(file.Get(), buffer.Bytes(), info.FileSize, &count);
+  if (PLAT_IS_ERROR(status)) {
+    Print(u"ERROR ! Read File failed!\n");
+    return status;
+  }
 
   const uint32_t sum = ContinueByteSum(0, buffer.Bytes(), count);
   PrintChksumReport(name, count, sum);

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "platform/print.h"
+#include "platform/read_full.h"
 
 namespace {
 
@@ -133,20 +134,12 @@ PlatStatus LoadWholeFile(const char16_t *name, PlatFile *handle, PlatFileInfo *i
     return 9;
   }
 
-  // A read may deliver fewer bytes than asked for; go on until the buffer is
-  // full or the file gives nothing more. *size is what was actually read, and
-  // only that much of the buffer is ever handed on as the file's bytes.
-  uint8_t *bytes = static_cast<uint8_t *>(*buffer);
-  do {
-    const uint64_t wanted = info->FileSize - *size;
-    uint64_t count = wanted;
-    status = PlatFileRead(*handle, &count, bytes + *size);
-    if (PLAT_IS_ERROR(status)) {
-      PrintLoadFailure(verbose, u"Error F06: Read File failed!\n");
-      return status;
-    }
-    if (count == 0) break;
-    *size += count < wanted ? count : wanted;
-  } while (*size < info->FileSize);
+  // *size is what was actually read: only that much of the buffer is ever
+  // handed on as the file's bytes.
+  status = plat::ReadFull(*handle, static_cast<uint8_t *>(*buffer), info->FileSize, size);
+  if (PLAT_IS_ERROR(status)) {
+    PrintLoadFailure(verbose, u"Error F06: Read File failed!\n");
+    return status;
+  }
   return PLAT_SUCCESS;
 }

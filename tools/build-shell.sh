@@ -14,16 +14,14 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TARGET="${1:-RELEASE}"
 export PATH="/usr/bin:/bin:/usr/sbin:/sbin:$PATH"
-EDK2="$ROOT/.cache/edk2"
+# shellcheck source=tools/edk2-env.sh
+. "$ROOT/tools/edk2-env.sh"
 WS="$ROOT/.cache/shell-ws"
 OUT="$ROOT/build/efi/shell"
 [ "$TARGET" = RELEASE ] || OUT="$ROOT/build/efi-$(echo "$TARGET" | tr A-Z a-z)/shell"
 
-[ -f "$EDK2/.basetools-built" ] || "$ROOT/tools/setup.sh"
-
 mkdir -p "$WS/ShellKit" "$OUT"
-exec 9>"$WS.lock"
-flock 9
+edk2_lock "$WS"
 
 # The shell only changes with the EDK II tree and this script.
 STAMP="$WS/.built-$TARGET"
@@ -60,18 +58,7 @@ out += [""] + src[opts:]
 open(sys.argv[2], "w").write("\n".join(out) + "\n")
 PY
 
-export WORKSPACE="$WS"
-export PACKAGES_PATH="$EDK2:$WS"
-export EDK_TOOLS_PATH="$EDK2/BaseTools"
-export PYTHON_COMMAND=/usr/bin/python3
-export CONF_PATH="$WS/Conf"
-mkdir -p "$CONF_PATH"
-cd "$EDK2"
-set --
-set +u
-# shellcheck disable=SC1091
-. ./edksetup.sh >/dev/null
-set -u
+edk2_enter "$WS"
 LOG="$WS/build-$TARGET.log"
 echo "shell: building ShellPkg's Shell.efi ($TARGET), about a minute"
 if ! build -p ShellKit/ShellKit.dsc -a X64 -t GCC5 -b "$TARGET" -n "$(nproc)" >"$LOG" 2>&1; then

@@ -10,16 +10,14 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TARGET="${1:-RELEASE}"
 export PATH="/usr/bin:/bin:/usr/sbin:/sbin:$PATH"
-EDK2="$ROOT/.cache/edk2"
+# shellcheck source=tools/edk2-env.sh
+. "$ROOT/tools/edk2-env.sh"
 WS="$ROOT/.cache/edk2-ws"
 OUT="$ROOT/build/efi"
 [ "$TARGET" = RELEASE ] || OUT="$ROOT/build/efi-$(echo "$TARGET" | tr A-Z a-z)"
 
-[ -f "$EDK2/.basetools-built" ] || "$ROOT/tools/setup.sh"
-
-mkdir -p "$WS" "$OUT"
-exec 9>"$WS.lock"
-flock 9
+mkdir -p "$OUT"
+edk2_lock "$WS"
 [ -L "$WS/NavoPkg" ] || ln -sfn ../.. "$WS/NavoPkg"
 
 # EDK II's own no-change build takes seconds; skip it when no source, module
@@ -41,19 +39,7 @@ if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "${DEFINES[*]}" ] && [ -z "$(newer_i
   exit 0
 fi
 
-export WORKSPACE="$WS"
-export PACKAGES_PATH="$EDK2:$WS"
-export EDK_TOOLS_PATH="$EDK2/BaseTools"
-export PYTHON_COMMAND=/usr/bin/python3
-export CONF_PATH="$WS/Conf"
-mkdir -p "$CONF_PATH"
-
-cd "$EDK2"
-set --   # a sourced edksetup.sh would take our arguments for its own
-set +u  # and it reads unset variables
-# shellcheck disable=SC1091
-. ./edksetup.sh >/dev/null
-set -u
+edk2_enter "$WS"
 LOG="$WS/build-$TARGET.log"
 # Stamped with the time the build starts, so that an edit made meanwhile
 # is built next time.

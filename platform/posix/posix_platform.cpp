@@ -23,8 +23,6 @@ struct PosixFile {
   bool directory;
 };
 
-PlatStatus FromErrno(int error) { return StatusFromErrno(error); }
-
 PosixFile *Cast(PlatFile file) { return reinterpret_cast<PosixFile *>(file); }
 
 constinit bool g_console_to_stderr = false;
@@ -59,12 +57,12 @@ PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *F
   const std::string path = BytesFromUcs2(Name);
   int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0 && errno == EISDIR) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return FromErrno(errno);
+  if (fd < 0) return StatusFromErrno(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     const int error = errno;
     ::close(fd);
-    return FromErrno(error);
+    return StatusFromErrno(error);
   }
   *File = reinterpret_cast<PlatFile>(new PosixFile{fd, S_ISDIR(st.st_mode)});
   return PLAT_SUCCESS;
@@ -73,7 +71,7 @@ PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *F
 PlatStatus PlatFileGetInfo(PlatFile File, PlatFileInfo *Info) {
   if (File == nullptr || Info == nullptr) return PLAT_INVALID_PARAMETER;
   struct stat st {};
-  if (::fstat(Cast(File)->fd, &st) != 0) return FromErrno(errno);
+  if (::fstat(Cast(File)->fd, &st) != 0) return StatusFromErrno(errno);
   Info->FileSize = static_cast<uint64_t>(st.st_size);
   Info->IsDirectory = S_ISDIR(st.st_mode) ? 1 : 0;
   return PLAT_SUCCESS;
@@ -92,7 +90,7 @@ PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer) {
     if (n < 0) {
       if (errno == EINTR) continue;
       *Size = done;
-      return FromErrno(errno);
+      return StatusFromErrno(errno);
     }
     if (n == 0) break;
     done += static_cast<uint64_t>(n);
@@ -110,7 +108,7 @@ PlatStatus PlatFileWrite(PlatFile File, uint64_t *Size, const void *Buffer) {
     if (n < 0) {
       if (errno == EINTR) continue;
       *Size = done;
-      return FromErrno(errno);
+      return StatusFromErrno(errno);
     }
     done += static_cast<uint64_t>(n);
   }
@@ -120,7 +118,7 @@ PlatStatus PlatFileWrite(PlatFile File, uint64_t *Size, const void *Buffer) {
 PlatStatus PlatFileSetSize(PlatFile File, uint64_t Size) {
   if (File == nullptr) return PLAT_INVALID_PARAMETER;
   return ::ftruncate(Cast(File)->fd, static_cast<off_t>(Size)) == 0 ? PLAT_SUCCESS
-                                                                     : FromErrno(errno);
+                                                                     : StatusFromErrno(errno);
 }
 
 PlatStatus PlatFileClose(PlatFile File) {
@@ -132,7 +130,7 @@ PlatStatus PlatFileClose(PlatFile File) {
 
 PlatStatus PlatFileDeleteByName(const PlatChar16 *Name) {
   if (Name == nullptr) return PLAT_INVALID_PARAMETER;
-  return ::unlink(BytesFromUcs2(Name).c_str()) == 0 ? PLAT_SUCCESS : FromErrno(errno);
+  return ::unlink(BytesFromUcs2(Name).c_str()) == 0 ? PLAT_SUCCESS : StatusFromErrno(errno);
 }
 
 int PlatIsFile(const PlatChar16 *Name) {

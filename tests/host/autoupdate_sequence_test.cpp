@@ -62,6 +62,15 @@ bool PinWritten(const sim::SimEc &ec) {
   return false;
 }
 
+// An armed machine's next two starts: "go me1" once with the pin on, then the
+// final run leaves it idle with the pin off.
+void ExpectFinishesFromArmed(Machine &m) {
+  EXPECT_EQ(m.Start(), 2);
+  EXPECT_TRUE(m.problems.empty());
+  EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
+  EXPECT_EQ(m.State(), "Idle, pin off");
+}
+
 TEST(AutoUpdateSequence, IdleToArmedToIdle) {
   Machine m;
   EXPECT_EQ(m.TypeCommand('y'), 0);
@@ -317,10 +326,7 @@ TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
       EXPECT_EQ(copy.size(), 103u);
       EXPECT_EQ(Lines(m.board), (std::vector<std::u16string>{copy, kMarkerLine}));
       EXPECT_EQ(m.board.FileBytes(kRootScript).size(), 93u + 4u + c.dir.size());
-      EXPECT_EQ(m.Start(), 2);
-      EXPECT_TRUE(m.problems.empty());
-      EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
-      EXPECT_EQ(m.State(), "Idle, pin off");
+      ExpectFinishesFromArmed(m);
     } else {
       EXPECT_EQ(result, 1);
       const std::u16string why =
@@ -366,10 +372,7 @@ TEST(AutoUpdateSequence, DirectoryCharacters) {
       for (char16_t ch : c.dir) line += static_cast<char>(ch);
       const auto bytes = m.board.FileBytes(kRootScript);
       EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(line + "\r\n"), std::string::npos);
-      EXPECT_EQ(m.Start(), 2);
-      EXPECT_TRUE(m.problems.empty());
-      EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
-      EXPECT_EQ(m.State(), "Idle, pin off");
+      ExpectFinishesFromArmed(m);
     } else {
       EXPECT_EQ(result, 1);
       EXPECT_EQ(m.board.screen.Raw(),
@@ -423,10 +426,7 @@ TEST(AutoUpdateSequence, RootWorkingDirectory) {
             "@echo -off\r\nFS0:\r\ncd FS0:\\\r\nIf exist UpdatewithEC_Step1.set then\r\ngo me1\r\n"
             "endif\r\nNAVO.efi -ECOVRAUTO\r\n");
   EXPECT_EQ(m.State(), "Armed, pin on");
-  EXPECT_EQ(m.Start(), 2);
-  EXPECT_TRUE(m.problems.empty());
-  EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
-  EXPECT_EQ(m.State(), "Idle, pin off");
+  ExpectFinishesFromArmed(m);
 }
 
 // A current directory without ":" is its own mapping prefix, so the copy would
