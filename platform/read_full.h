@@ -15,14 +15,15 @@ namespace plat {
 // (with *got as far as it came) or PLAT_SUCCESS.
 inline PlatStatus ReadFull(PlatFile file, uint8_t *buffer, uint64_t size, uint64_t *got) {
   *got = 0;
-  while (*got < size) {
+  // At least one read, also for an empty file: its failure is the file's.
+  do {
     const uint64_t wanted = size - *got;
     uint64_t count = wanted;
     const PlatStatus status = PlatFileRead(file, &count, buffer + *got);
     if (PLAT_IS_ERROR(status)) return status;
     if (count == 0) break;
     *got += count < wanted ? count : wanted;
-  }
+  } while (*got < size);
   return PLAT_SUCCESS;
 }
 
