@@ -117,52 +117,77 @@ struct WorkDir {
   }
 };
 
-enum class WorkDirProblem : uint8_t { None, Missing, TooLong, MappingTooLong, Unprintable };
+enum class WorkDirProblem : uint8_t { None, Missing, TooLong, MappingTooLong, Unprintable, ShellSyntax };
+
+struct WorkDirVerdict {
+  WorkDirProblem problem = WorkDirProblem::None;
+  char16_t character = 0;  // the one the shell would take for its own (ShellSyntax)
+};
 
 // The script holds one byte per character, and the shell reads a script without
 // a byte-order mark byte by byte as Latin-1: every character up to U+00FF comes
 // back as it was. One above would come back as another directory, and a control
 // character (its low byte a CR or LF, say) would start a line of its own that
 // the shell runs as a command at the next start.
-bool ScriptCanCarry(std::u16string_view text) {
-  for (char16_t c : text)
-    if (c < 0x20 || c == 0x7F || c > 0xFF) return false;
-  return true;
-}
+constexpr bool ScriptCanCarry(char16_t c) { return c >= 0x20 && c != 0x7F && c <= 0xFF; }
 
-WorkDirProblem ReadWorkDir(WorkDir *work) {
+// Characters that the shell reads as its own syntax wherever they stand in the
+// copy line and in the script's "cd" line: a blank splits the path into two
+// words, '#' starts a comment, '%' starts a variable, '^' escapes the next
+// character, '"' opens a quoted word, and '<', '>' and '|' redirect or pipe.
+// The copy could then "succeed" on another file and the script change to
+// another directory; no quoting carries all of them.
+constexpr std::u16string_view kShellSyntax = u" #%^\"<>|";
+
+WorkDirVerdict ReadWorkDir(WorkDir *work) {
   const PlatChar16 *cur = PlatGetCurDir();
-  if (cur == nullptr || cur[0] == u'\0') return WorkDirProblem::Missing;
+  if (cur == nullptr || cur[0] == u'\0') return {WorkDirProblem::Missing};
   // Never look further into the shell's text than what could be used.
   std::size_t size = 0;
   while (size <= kMaxDirAndPrefix && cur[size] != u'\0') ++size;
   const std::u16string_view text(cur, size);
   const std::size_t colon = text.find(u':');
   const std::size_t prefix = colon == std::u16string_view::npos ? size : colon + 1;
-  if (prefix > kMaxMappingPrefix) return WorkDirProblem::MappingTooLong;
-  if (size > kMaxDirAndPrefix || size + prefix > kMaxDirAndPrefix) return WorkDirProblem::TooLong;
-  if (!ScriptCanCarry(text)) return WorkDirProblem::Unprintable;
+  if (prefix > kMaxMappingPrefix) return {WorkDirProblem::MappingTooLong};
+  if (size > kMaxDirAndPrefix || size + prefix > kMaxDirAndPrefix) return {WorkDirProblem::TooLong};
+  for (char16_t c : text) {
+    if (!ScriptCanCarry(c)) return {WorkDirProblem::Unprintable};
+    if (kShellSyntax.find(c) != std::u16string_view::npos) return {WorkDirProblem::ShellSyntax, c};
+  }
   work->dir += text;
   work->prefix_size = prefix;
-  return work->dir.Overflowed() ? WorkDirProblem::TooLong : WorkDirProblem::None;
+  return {work->dir.Overflowed() ? WorkDirProblem::TooLong : WorkDirProblem::None};
 }
 
 // Completes the caller's open line (or stands alone) like the other failures.
-void PrintWorkDirProblem(WorkDirProblem problem) {
+void PrintWorkDirProblem(WorkDirVerdict verdict) {
   Print(u"Fail\n\n");
-  if (problem == WorkDirProblem::Missing) {
-    Print(u"Error F12: No current directory. Change to the folder of the update files first.\n");
-  } else if (problem == WorkDirProblem::Unprintable) {
-    Print(u"Error F12: The current directory path holds characters that startup.nsh cannot "
-          u"carry (only printable Latin-1).\n");
-  } else if (problem == WorkDirProblem::MappingTooLong) {
-    Print(u"Error F12: The mapping name of the current directory is too long (at most %d "
-          u"characters).\n",
-          static_cast<int>(kMaxMappingPrefix));
-  } else {
-    Print(u"Error F12: The current directory path is too long (at most %d characters with its "
-          u"mapping name).\n",
-          static_cast<int>(kMaxDirAndPrefix));
+  switch (verdict.problem) {
+    case WorkDirProblem::Missing:
+      Print(u"Error F12: No current directory. Change to the folder of the update files first.\n");
+      break;
+    case WorkDirProblem::Unprintable:
+      Print(u"Error F12: The current directory path holds characters that startup.nsh cannot "
+            u"carry (only printable Latin-1).\n");
+      break;
+    case WorkDirProblem::ShellSyntax: {
+      const char16_t quoted[] = {u'\'', verdict.character, u'\'', u'\0'};
+      Print(u"Error F12: The current directory path holds %s, which the shell cannot carry in a "
+            u"command line.\n",
+            verdict.character == u' ' ? u"a blank" : quoted);
+      break;
+    }
+    case WorkDirProblem::MappingTooLong:
+      Print(u"Error F12: The mapping name of the current directory is too long (at most %d "
+            u"characters).\n",
+            static_cast<int>(kMaxMappingPrefix));
+      break;
+    case WorkDirProblem::None:
+    case WorkDirProblem::TooLong:
+      Print(u"Error F12: The current directory path is too long (at most %d characters with its "
+            u"mapping name).\n",
+            static_cast<int>(kMaxDirAndPrefix));
+      break;
   }
 }
 
@@ -240,8 +265,8 @@ uint8_t AutoUpdateFirstRun() {
 
   Print(u"Preparing Update files...");
   WorkDir work;
-  if (const WorkDirProblem problem = ReadWorkDir(&work); problem != WorkDirProblem::None) {
-    PrintWorkDirProblem(problem);
+  if (const WorkDirVerdict verdict = ReadWorkDir(&work); verdict.problem != WorkDirProblem::None) {
+    PrintWorkDirProblem(verdict);
     return exit_status::kFailed;
   }
   BoundedText<kMaxCommandLine> copy_line;
@@ -253,7 +278,7 @@ uint8_t AutoUpdateFirstRun() {
   uint8_t script[kMaxScript];
   const std::size_t script_size = BuildScript(work, script);
   if (copy_line.Overflowed() || script_size == 0) {
-    PrintWorkDirProblem(WorkDirProblem::TooLong);
+    PrintWorkDirProblem({WorkDirProblem::TooLong});
     return exit_status::kFailed;
   }
 
@@ -289,10 +314,10 @@ uint8_t AutoUpdateFirstRun() {
 
 uint8_t AutoUpdateFinalRun() {
   WorkDir work;
-  if (const WorkDirProblem problem = ReadWorkDir(&work); problem != WorkDirProblem::None) {
+  if (const WorkDirVerdict verdict = ReadWorkDir(&work); verdict.problem != WorkDirProblem::None) {
     // No script of ours can sit behind such a directory (the first run refuses
     // it); leave marker and pin as they are.
-    PrintWorkDirProblem(problem);
+    PrintWorkDirProblem(verdict);
     return exit_status::kFailed;
   }
   BoundedText<kMaxCommandLine> remove_line;

@@ -3,8 +3,8 @@
 // simulated board, against the rules they are built by: the mapping prefix,
 // the copy and removal lines, the 8-bit script of seven CR LF lines, and the
 // limits (prefix at most 15 characters, directory and prefix together at most
-// 72). A directory beyond them, or one the script cannot carry, is refused
-// before anything is written or run.
+// 72). A directory beyond them, or one the script or the shell cannot carry,
+// is refused before anything is written or run.
 //
 // Input: one byte of set-up (bits 0-1: markers present, 0 none, 1 Step1,
 // 2 Step2, 3 both; bit 2: answer N; bit 3: no EC; bit 4: no current
@@ -31,11 +31,12 @@ struct Model {
   bool root = false;
 };
 
-// What the generated script can carry: printable Latin-1, one byte each.
-bool Printable(const std::u16string &s) {
+// What the generated script and the copy line can carry: printable Latin-1,
+// one byte each, and nothing that the shell reads as its own syntax.
+bool Carried(const std::u16string &s) {
   for (char16_t c : s)
     if (c < 0x20 || c == 0x7F || c > 0xFF) return false;
-  return true;
+  return s.find_first_of(u" #%^\"<>|") == std::u16string::npos;
 }
 
 Model Expect(const std::optional<std::u16string> &dir) {
@@ -43,7 +44,7 @@ Model Expect(const std::optional<std::u16string> &dir) {
   if (!dir || dir->empty()) return m;
   const std::size_t colon = dir->find(u':');
   m.prefix = colon == std::u16string::npos ? *dir : dir->substr(0, colon + 1);
-  if (m.prefix.size() > 15 || dir->size() + m.prefix.size() > 72 || !Printable(*dir)) return m;
+  if (m.prefix.size() > 15 || dir->size() + m.prefix.size() > 72 || !Carried(*dir)) return m;
   m.usable = true;
   m.copy_line = u"cp -q " + *dir + u"\\startup.nsh " + m.prefix + u"\\startup.nsh";
   m.remove_line = u"rm " + m.prefix + u"\\startup.nsh";

@@ -347,42 +347,71 @@ TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
 
 // The script holds one byte per character and the shell reads it back as
 // Latin-1: a directory with letters up to U+00FF comes back unchanged; anything
-// above, and control characters, are refused before anything is written.
+// above, and control characters, are refused before anything is written. So is
+// any character that the shell reads as its own syntax in the copy line and the
+// script's "cd" line; the first offending character of the path is the one named.
 TEST(AutoUpdateSequence, DirectoryCharacters) {
+  const std::u16string kLatin1 =
+      u"holds characters that startup.nsh cannot carry (only printable Latin-1).";
+  auto shell = [](const char16_t *what) {
+    return std::u16string(u"holds ") + what + u", which the shell cannot carry in a command line.";
+  };
   struct Case {
     const char *name;
     std::u16string dir;
-    bool accepted;
+    std::u16string refusal;  // empty: accepted
   };
   const Case cases[] = {
-      {"Latin-1 letters", u"FS0:\\M\u00FCller", true},
-      {"the first and last above ASCII", u"FS0:\\\u0080\u00FF", true},
-      {"above Latin-1", u"FS0:\\M\u0100ller", false},
-      {"low byte a line feed", u"FS0:\\A\u010Areset", false},
-      {"a control character", u"FS0:\\A\u001Fb", false},
-      {"DEL", u"FS0:\\A\u007Fb", false},
+      {"Latin-1 letters", u"FS0:\\M\u00FCller", u""},
+      {"the first and last above ASCII", u"FS0:\\\u0080\u00FF", u""},
+      {"dots, dashes and underscores", u"FS0:\\BIOS_V2.1-A", u""},
+      {"above Latin-1", u"FS0:\\M\u0100ller", kLatin1},
+      {"low byte a line feed", u"FS0:\\A\u010Areset", kLatin1},
+      {"a control character", u"FS0:\\A\u001Fb", kLatin1},
+      {"DEL", u"FS0:\\A\u007Fb", kLatin1},
+      {"a blank", u"FS0:\\BIOS V2", shell(u"a blank")},
+      {"a comment", u"FS0:\\A#B", shell(u"'#'")},
+      {"a variable", u"FS0:\\50%OFF", shell(u"'%'")},
+      {"an escape", u"FS0:\\A^B", shell(u"'^'")},
+      {"a quote", u"FS0:\\A\"B", shell(u"'\"'")},
+      {"input redirection", u"FS0:\\A<B", shell(u"'<'")},
+      {"output redirection", u"FS0:\\A>B", shell(u"'>'")},
+      {"a pipe", u"FS0:\\A|B", shell(u"'|'")},
+      {"a blank at the end", u"FS0:\\UPDATE ", shell(u"a blank")},
+      {"the first of several", u"FS0:\\A%B C#D", shell(u"'%'")},
+      {"a blank before a character above Latin-1", u"FS0:\\A B\u0100", shell(u"a blank")},
+      {"a character above Latin-1 before a blank", u"FS0:\\A\u0100 B", kLatin1},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     Machine m(c.dir);
     const uint8_t result = m.TypeCommand('y');
-    if (c.accepted) {
+    if (c.refusal.empty()) {
       EXPECT_EQ(result, 0);
       std::string line = "cd ";
       for (char16_t ch : c.dir) line += static_cast<char>(ch);
       const auto bytes = m.board.FileBytes(kRootScript);
       EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(line + "\r\n"), std::string::npos);
       ExpectFinishesFromArmed(m);
-    } else {
-      EXPECT_EQ(result, 1);
-      EXPECT_EQ(m.board.screen.Raw(),
-                std::u16string(kNotice) +
-                    u"Preparing Update files...Fail\r\n\r\nError F12: The current directory path "
-                    u"holds characters that startup.nsh cannot carry (only printable Latin-1).\r\n");
-      EXPECT_TRUE(m.board.executed.empty());
-      EXPECT_FALSE(m.RootScript());
-      EXPECT_FALSE(m.LocalScript());
+      continue;
     }
+    const std::u16string why = u"Error F12: The current directory path " + c.refusal + u"\r\n";
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(m.board.screen.Raw(), kNotice + (u"Preparing Update files...Fail\r\n\r\n" + why));
+    EXPECT_TRUE(m.board.executed.empty());
+    EXPECT_TRUE(m.board.port_log.empty());
+    EXPECT_FALSE(m.RootScript());
+    EXPECT_FALSE(m.LocalScript());
+    EXPECT_FALSE(m.Step1());
+
+    // No script of ours leads there: a marker found there is left, and the pin.
+    m.board.PutFile(autoupdate_test::InDir(c.dir, u"UpdatewithEC_Step1.set"), std::string_view("x"));
+    m.board.screen = sim::Screen();
+    EXPECT_EQ(AutoUpdateFinalRun(), 1);
+    EXPECT_EQ(m.board.screen.Raw(), u"Fail\r\n\r\n" + why);
+    EXPECT_TRUE(m.board.executed.empty());
+    EXPECT_TRUE(m.board.port_log.empty());
+    EXPECT_TRUE(m.Step1());
   }
 }
 
