@@ -1,5 +1,6 @@
 #include "navo/pre_step.h"
 
+#include "navo/fw_version/info_tool.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 
@@ -13,15 +14,14 @@ constexpr PlatStatus kOverrideStateStatus = 0xC601;
 
 bool CheckPreStep(FwKind kind) {
   Print(u"Check %s override Pin status...", FwKindName(kind));
-  const char16_t *tool = kind == FwKind::Me ? u"MeInfo.efi" : u"TXEInfo.efi";
-  if (!PlatIsFile(tool)) {
-    Print(u"Fail\n\nError F03: An error occurs when using \"%s.\"\n", tool);
-    return false;
-  }
+  const InfoTool &tool = kind == FwKind::Me ? kMeInfoTool : kTxeInfoTool;
+  if (!InfoToolPresent(tool.program, true)) return false;
 
-  // The same query for both engines; the redirection keeps its output off the screen.
+  // The same query for both engines; the redirection keeps its output off the
+  // screen. A TXE board may have no ME tool to ask: the shell's complaint about
+  // the missing program would reach the screen, and no answer could be 0xC601.
   PlatStatus tool_status = PLAT_SUCCESS;
-  PlatExecute(u"MeInfo.efi -fitver >> tmp", &tool_status);
+  if (PlatIsFile(kMeInfoTool.program)) PlatExecute(u"MeInfo.efi -fitver >> tmp", &tool_status);
   if (tool_status == kOverrideStateStatus) {
     Print(u"Fail\n\nError F11: It is already preparing override state.\n");
     PlatFileDeleteByName(u"tmp");

@@ -24,7 +24,18 @@ bool LabelAt(const uint8_t *bytes, uint64_t i) {
   return true;
 }
 
+void PrintToolFailure(const char16_t *program, bool close_line) {
+  if (close_line) Print(u"Fail\n\n");
+  Print(u"Error F03: An error occurs when using \"%s.\"\n", program);
+}
+
 }  // namespace
+
+bool InfoToolPresent(const char16_t *program, bool close_line) {
+  if (PlatIsFile(program)) return true;
+  PrintToolFailure(program, close_line);
+  return false;
+}
 
 VersionTextSearch FindVersionText(const uint8_t *bytes, uint64_t chars,
                                   char16_t (&text)[kVersionTextChars + 1]) {
@@ -51,12 +62,12 @@ PlatStatus ReadInfoToolVersion(const InfoTool &tool, FwVersion *version, uint8_t
 
   // The command appends, so only this run's output may be in the file.
   PlatFileDeleteByName(tool.output_file);
+  if (!InfoToolPresent(tool.program, !verbose)) return PLAT_LOAD_ERROR;
 
   PlatStatus tool_status = PLAT_SUCCESS;
   PlatStatus status = PlatExecute(tool.command_line, &tool_status);
   if (PLAT_IS_ERROR(status) || PLAT_IS_ERROR(tool_status)) {
-    if (!verbose) Print(u"Fail\n\n");
-    Print(u"Error F03: An error occurs when using \"%s.\"\n", tool.program);
+    PrintToolFailure(tool.program, !verbose);
     return PLAT_LOAD_ERROR;
   }
   PlatStall(kSettleMicroseconds);

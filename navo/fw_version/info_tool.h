@@ -36,6 +36,13 @@ inline constexpr InfoTool kTxeInfoTool = {u"TXEInfo.efi", u"TXEInfo.efi >> TxeIn
                                           u"TxeInfoTmp.txt", u"Use TXEInfo Tool ==> \n",
                                           u"TXEInfo String TXE Version: %s\n"};
 
+// Whether the tool's program is a file in the current directory, where its
+// command line finds it. When it is not, prints the F03 line, after "Fail" and
+// an empty line when `close_line` (the caller's progress line is still open).
+// A shell that runs lines in place cannot tell: for a program it does not find
+// it prints "is not recognized" and reports success.
+bool InfoToolPresent(const char16_t *program, bool close_line);
+
 // Returns 0 when a version text was found (*version then holds what
 // ParseFwVersionText made of it, zero if it rejected the text), PLAT_LOAD_ERROR
 // when the tool could not be run or ended with an error status (F03),

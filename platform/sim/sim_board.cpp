@@ -293,6 +293,16 @@ void Board::Free(void *p) {
   std::free(p);
 }
 
+namespace {
+
+std::u16string NotRecognized(std::u16string_view name) {
+  return u"'" + std::u16string(name) +
+         u"' is not recognized as an internal or external command, operable program, or script "
+         u"file.\r\n";
+}
+
+}  // namespace
+
 // The shell: built-in cp, rm and echo, installed programs, and ">>" redirection
 // into a UCS-2 file with a byte-order mark, as the UEFI Shell writes it.
 PlatStatus Board::RunCommandLine(std::u16string_view line) {
@@ -348,7 +358,11 @@ PlatStatus Board::RunCommandLine(std::u16string_view line) {
     bool present = FindFile(Resolve(args[0])) != nullptr ||
                    FindFile(Resolve(args[0] + u".efi")) != nullptr;
     if (program == programs_.end() || !present) {
-      status = PLAT_NOT_FOUND;
+      // The shell's own complaint reaches the screen past any redirection. A
+      // nested shell ends with an error status; a line run in place reports
+      // success, so only a test beforehand can tell.
+      screen.Write(NotRecognized(args[0]));
+      status = shell_mode == ShellMode::Nesting ? PLAT_NOT_FOUND : PLAT_SUCCESS;
     } else {
       // An application's status reaches the caller cut to its low 32 bits.
       status = program->second(*this, args, out) & 0xFFFFFFFFu;
@@ -384,9 +398,7 @@ PlatStatus Board::ExecuteInShell(std::u16string_view line) {
     if (start < line.size() && line[start] == u'-') {
       std::size_t end = line.find(u' ', start);
       if (end == std::u16string_view::npos) end = line.size();
-      screen.Write(u"'" + std::u16string(line.substr(start, end - start)) +
-                   u"' is not recognized as an internal or external command, operable program, "
-                   u"or script file.\r\n");
+      screen.Write(NotRecognized(line.substr(start, end - start)));
       return PLAT_SUCCESS;
     }
     return RunCommandLine(line.substr(start));
