@@ -136,6 +136,53 @@ TEST(ShellModes, ToolCommandsInEveryShell) {
   }
 }
 
+// A tool that is not there is never handed to the shell: the one that runs
+// lines in place would print "is not recognized" and report success, so the
+// board read would go on to a missing output file (F04). F03 in every shell.
+TEST(ShellModes, MissingToolInEveryShell) {
+  const std::string kF03Me = "Error F03: An error occurs when using \"MeInfo.efi.\"";
+  const std::string kF03Txe = "Error F03: An error occurs when using \"TXEInfo.efi.\"";
+  struct Case {
+    const char *name;
+    std::vector<const char *> words;
+    std::vector<const char16_t *> tools;  // the programs in the working directory
+    Lines screen;                          // below the banner
+  };
+  const Case cases[] = {
+      {"board display", {"-MBMEVER"}, {}, {"Read Board ME FW version...Fail", "", kF03Me}},
+      {"board display, the ME tool named", {"-MBMEVER", "-RB03"}, {u"TXEInfo.efi"},
+       {"Read Board ME FW version...Fail", "", kF03Me}},
+      {"TXE board display beside the ME tool", {"-MBTXEVER"}, {u"MeInfo.efi"},
+       {"Read Board TXE FW version...Fail", "", kF03Txe}},
+      {"check", {"-CHKMEVER", "-N", "12.0.64.1551"}, {}, {"Check ME override Pin status...Fail", "", kF03Me}},
+      {"TXE check beside the ME tool", {"-CHKTXEVER", "-N", "3.1.50.2222"}, {u"MeInfo.efi"},
+       {"Check TXE override Pin status...Fail", "", kF03Txe}},
+  };
+  for (ShellMode mode : {ShellMode::Nesting, ShellMode::NonNesting, ShellMode::OlderShell}) {
+    for (const Case &c : cases) {
+      SCOPED_TRACE(std::string(ModeName(mode)) + ": " + c.name);
+      sim::Board board;
+      board.shell_mode = mode;
+      board.PutLegacy(0xF5A30, "$$ZAN-");
+      board.SetCurDir(u"FS0:\\UPD");
+      for (const char16_t *tool : c.tools)
+        board.InstallProgram(std::u16string(u"FS0:\\UPD\\") + tool,
+                             [](sim::Board &, const std::vector<std::u16string> &,
+                                std::u16string &out) -> PlatStatus {
+                               out += u"FW Version: 12.0.64.1551\r\n";
+                               return PLAT_SUCCESS;
+                             });
+
+      EXPECT_EQ(RunNavo(c.words), 1u);
+      Lines expected = kBanner;
+      expected.insert(expected.end(), c.screen.begin(), c.screen.end());
+      EXPECT_EQ(board.screen.Lines(), expected);
+      EXPECT_TRUE(board.executed.empty());
+      EXPECT_EQ(board.screen.Clears(), 0);
+    }
+  }
+}
+
 // The whole automatic update: the first run copies the script to the root,
 // turns the pin on and resets; the next start runs it to the final run.
 TEST(ShellModes, AutomaticUpdateInEveryShell) {
