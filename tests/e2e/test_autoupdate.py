@@ -1,4 +1,5 @@
 """-ECOVRAUTO in the real UEFI Shell across real resets, with the emulated board EC (zan-ec).
+Before the sequence, a first run from FS0:\\BIOS V2 is refused (F12) without a trace.
 
 The working directory is FS0:\\UPDATE with NAVO.efi and a stand-in for the maker's GO.nsh, which
 notes each of its runs in golog.txt. The board signature is written into the legacy area once, at
@@ -54,6 +55,9 @@ CONTINUE = re.compile(r"Continue \(Y/N\)\?")
 MARKER = "UPDATE/UpdatewithEC_Step1.set"
 F10 = 'Error F10: An error occurs when copying "startup.nsh" to root directory'
 F11 = 'Error F11: An error occurs when removing "startup.nsh" in root directory'
+BLANK_DIR = "BIOS V2"
+F12_BLANK = ("Error F12: The current directory path holds a blank, which the shell cannot carry in a "
+             "command line.")
 
 
 def _disk(name: str) -> DiskImage:
@@ -79,12 +83,27 @@ def test_full_sequence_across_resets() -> None:
     check = Check("automatic update")
     log = EcLog("autoupdate")
     disk = _disk("autoupdate")
+    disk.add_efi("NAVO.efi", directory=BLANK_DIR)
+    disk.add_file(f"{BLANK_DIR}/GO.nsh", GO_NSH)
     with Machine(disk, name="autoupdate", qemu=require_ec_qemu(), extra_args=log.device(pin="off"),
                  startup="wait", timeout=420) as m:
         # Boot 1: the technician starts the sequence from FS0:\UPDATE.
         m.boot()
         m.write_legacy_signature()
-        m.cd("fs0:\\UPDATE")
+        # From a folder whose name holds a blank: F12 after the answer, before anything is written,
+        # copied or switched.
+        m.run_ok("fs0:")
+        m.run_ok(f'cd "{BLANK_DIR}"')
+        log.take()
+        r = m.run("NAVO.efi -ECOVRAUTO", answers=[(CONTINUE, "y")])
+        check.output(r, BANNER + NOTICE + ["Preparing Update files...Fail", "", F12_BLANK[:80], F12_BLANK[80:]],
+                     status=1)
+        check.equal(sorted(n.lower() for n in disk.list_dir(BLANK_DIR)), ["go.nsh", "navo.efi"],
+                    "no script and no marker in the folder after F12")
+        check.true(not disk.exists("startup.nsh"), "no root script after F12")
+        check.equal(pin_writes(log.take()), [], "no pin write after F12")
+
+        m.run_ok("cd \\UPDATE")
         log.take()
         mark = m.mark()
         m.send_line("NAVO.efi -ECOVRAUTO")

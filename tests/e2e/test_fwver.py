@@ -135,14 +135,11 @@ def test_board_versions() -> None:
         m.run_ok("cp -q M_NONE.out MeInfo.out")
         r = run_navo(m, "-MBMEVER")
         check.output(r, BANNER + ["Read Board ME FW version...", "Fail", "", F07], 1)
-        # Without the tool the shell says so itself and its error status comes back: F03.
+        # Without the tool: F03 before the shell is asked to run it (no clear, no complaint).
         m.run_ok("mv MeInfo.efi MeInfo.bak")
         r = run_navo(m, "-MBMEVER -RB03")
-        check.output(r, BANNER + [
-            "Read Board ME FW version...",
-            "'MeInfo.efi' is not recognized as an internal or external command, operable prog",
-            "ram, or script file.",
-            "Fail", "", 'Error F03: An error occurs when using "MeInfo.efi."'], 1)
+        check.output(r, BANNER + ["Read Board ME FW version...Fail", "",
+                                  'Error F03: An error occurs when using "MeInfo.efi."'], 1)
         m.poweroff()
     check.done()
 

@@ -3,8 +3,9 @@
 OVMF's own shell starts ShellPkg's Shell.efi (build/efi/shell, from the same EDK II tree) with
 `-nonest -nostartup -nomap -noversion` and a test script: every command line the utility hands to
 the shell's Execute then runs in place, with nothing clearing the screen. The script runs the board
-display, the check with equal versions, the check on a board in the override state, and last the
-first run of -ECOVRAUTO from FS0:\\Müller, a directory with a Latin-1 name. That run resets the
+display, the check with equal versions, the check on a board in the override state, the board
+display in a directory without the tool, and last the first run of -ECOVRAUTO from FS0:\\Müller, a
+directory with a Latin-1 name. That run resets the
 machine; the firmware's (nesting) shell then runs the generated startup.nsh, which must find its way
 back to FS0:\\Müller, and the final run ends the sequence: three boots in all.
 
@@ -28,6 +29,7 @@ SHELL_EFI = harness.EFI_DIR / "shell" / "Shell.efi"
 LATIN1_DIR = "M\u00fcller"
 VERSION = "12.0.64.1551"
 F11_HELD = "Error F11: It is already preparing override state."
+F03_ME = 'Error F03: An error occurs when using "MeInfo.efi."'
 
 
 def _root_script(directory_text: str) -> bytes:
@@ -59,6 +61,7 @@ def test_nonesting_shell() -> None:
                          directory=directory)
         disk.add_file(f"{directory}/MeInfo.runs", b"")
         disk.add_file(f"{directory}/MeInfo_fitver.runs", b"")
+    disk.add_dir("NOTOOL")
     disk.add_efi("NAVO.efi", directory=LATIN1_DIR)
     disk.add_file(f"{LATIN1_DIR}/GO.nsh", GO_NSH)
     # UCS-2, so that the script can name the Latin-1 directory.
@@ -75,6 +78,9 @@ def test_nonesting_shell() -> None:
         "cd \\HELD",
         f"fs0:\\NAVO.efi -CHKMEVER -N {VERSION}",
         "echo held status %lasterror%",
+        "cd \\NOTOOL",
+        "fs0:\\NAVO.efi -MBMEVER",
+        "echo notool status %lasterror%",
         f"cd \\{LATIN1_DIR}",
         "NAVO.efi -ECOVRAUTO",
         "echo the first run came back %lasterror%",
@@ -110,6 +116,11 @@ def test_nonesting_shell() -> None:
         held, at = _block(first, BANNER, len(BANNER) + 4, at + 1)
         check.lines(held, BANNER + ["Check ME override Pin status...Fail", "", F11_HELD, "held status 0x1"],
                     "-CHKMEVER on a board in the override state")
+        # This shell reports a program it cannot find as a success: only the test beforehand
+        # gives F03 rather than F04 for the missing output file.
+        notool, at = _block(first, BANNER, len(BANNER) + 4, at + 1)
+        check.lines(notool, BANNER + ["Read Board ME FW version...Fail", "", F03_ME, "notool status 0x1"],
+                    "-MBMEVER without the tool")
         auto, at = _block(first, BANNER, len(BANNER) + len(NOTICE) + 5, at + 1)
         check.lines(auto, BANNER + NOTICE + ["Preparing Update files...OK", "- [ok]",
                                              "Adjust EC FW override Status...OK", "",
