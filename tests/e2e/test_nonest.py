@@ -5,9 +5,9 @@ OVMF's own shell starts ShellPkg's Shell.efi (build/efi/shell, from the same EDK
 the shell's Execute then runs in place, with nothing clearing the screen. The script runs the board
 display, the check with equal versions, the check on a board in the override state, the board
 display in a directory without the tool, and last the first run of -ECOVRAUTO from FS0:\\Müller, a
-directory with a Latin-1 name. That run resets the
-machine; the firmware's (nesting) shell then runs the generated startup.nsh, which must find its way
-back to FS0:\\Müller, and the final run ends the sequence: three boots in all.
+directory with a Latin-1 name. That run resets the machine; the firmware's (nesting) shell then
+runs the generated startup.nsh, which must find its way back to FS0:\\Müller, and the final run ends
+the sequence: three boots in all.
 
 Each case has its own directory, so the stand-in tool's run logs (<key>.runs) count its runs per case.
 """
