@@ -134,10 +134,12 @@ constexpr bool ScriptCanCarry(char16_t c) { return c >= 0x20 && c != 0x7F && c <
 // Characters that the shell reads as its own syntax wherever they stand in the
 // copy line and in the script's "cd" line: a blank splits the path into two
 // words, '#' starts a comment, '%' starts a variable, '^' escapes the next
-// character, '"' opens a quoted word, and '<', '>' and '|' redirect or pipe.
-// The copy could then "succeed" on another file and the script change to
-// another directory; no quoting carries all of them.
-constexpr std::u16string_view kShellSyntax = u" #%^\"<>|";
+// character, '"' opens a quoted word, '<', '>' and '|' redirect or pipe, and
+// '[' opens a set of characters that the file commands match names against
+// (cp takes FS0:\A[1]\... for FS0:\A1\...). The copy could then "succeed" on
+// another file and the script change to another directory; no quoting carries
+// all of them.
+constexpr std::u16string_view kShellSyntax = u" #%^\"<>|[";
 
 WorkDirVerdict ReadWorkDir(WorkDir *work) {
   const PlatChar16 *cur = PlatGetCurDir();

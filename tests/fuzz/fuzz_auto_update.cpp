@@ -36,7 +36,7 @@ struct Model {
 bool Carried(const std::u16string &s) {
   for (char16_t c : s)
     if (c < 0x20 || c == 0x7F || c > 0xFF) return false;
-  return s.find_first_of(u" #%^\"<>|") == std::u16string::npos;
+  return s.find_first_of(u" #%^\"<>|[") == std::u16string::npos;
 }
 
 Model Expect(const std::optional<std::u16string> &dir) {
