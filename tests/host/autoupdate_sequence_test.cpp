@@ -379,7 +379,6 @@ TEST(AutoUpdateSequence, DirectoryCharacters) {
       {"a pipe", u"FS0:\\A|B", shell(u"'|'")},
       {"a set to match names against", u"FS0:\\A[1]", shell(u"'['")},
       {"a closing bracket alone", u"FS0:\\A]1", u""},
-      {"a blank at the end", u"FS0:\\UPDATE ", shell(u"a blank")},
       {"the first of several", u"FS0:\\A%B C#D", shell(u"'%'")},
       {"a blank before a character above Latin-1", u"FS0:\\A B\u0100", shell(u"a blank")},
       {"a character above Latin-1 before a blank", u"FS0:\\A\u0100 B", kLatin1},
