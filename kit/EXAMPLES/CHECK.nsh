@@ -2,15 +2,21 @@
 # CHECK.nsh - checks the board's ME firmware against a BIOS image and runs
 # the maker's GO.nsh only when the technician chooses to update.
 #
-#   EXAMPLES\CHECK.nsh IMAGE [GO-ARGUMENTS]
+#   EXAMPLES\CHECK.nsh IMAGE [GO-ARGUMENTS]   (up to three of them)
 #   e.g.  fs0:\> EXAMPLES\CHECK.nsh Q420TM07.BIN
 #
 # Run it from the folder that holds IMAGE, MeInfo.efi and GO.nsh.
 # Ends with status 0 when the check came to a decision (and GO.nsh ran
 # when it was the decision), with 1 when it did not.
+#
+# The x in front of each argument keeps every test whole: the shell puts ""
+# in for an argument that was not given, and "if" reads a word that begins
+# like one of its own keywords (an image called NOTE1.BIN or EXISTS.BIN) as
+# that keyword. "x%1" never begins like one, and is just "x" when %1 is
+# missing.
 
 # Without an image NAVO.efi would only show its usage: say what is needed.
-if "%1" == "" then
+if "x%1" == "x" then
   echo "Usage: EXAMPLES\CHECK.nsh IMAGE [GO-ARGUMENTS]"
   exit /b 1
 endif
@@ -23,12 +29,26 @@ NAVO.efi -CHKMEVER -F %1
 set -v CHECK_STATUS %lasterror%
 
 if %CHECK_STATUS% == 64 then
-  # Y at the question: flash with the maker's script. Any further
-  # arguments of this script are handed on to it. A script's status
-  # reaches %lasterror% only when it ends with "exit /b", which the
-  # maker's GO.nsh need not do: its own messages tell how the flash went.
+  # Y at the question: flash with the maker's script. The further
+  # arguments of this script are handed on to it, and only those that
+  # were given: a missing one would reach GO.nsh as an empty "" argument.
+  # A script's status reaches %lasterror% only when it ends with
+  # "exit /b", which the maker's GO.nsh need not do: its own messages
+  # tell how the flash went.
   echo "CHECK: update chosen, running GO.nsh"
-  GO.nsh %2 %3 %4
+  if "x%2" == "x" then
+    GO.nsh
+  else
+    if "x%3" == "x" then
+      GO.nsh %2
+    else
+      if "x%4" == "x" then
+        GO.nsh %2 %3
+      else
+        GO.nsh %2 %3 %4
+      endif
+    endif
+  endif
   echo "CHECK: GO.nsh has returned, see its messages above"
   exit /b 0
 endif

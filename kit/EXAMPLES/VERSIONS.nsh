@@ -6,9 +6,14 @@
 #   e.g.  fs0:\> EXAMPLES\VERSIONS.nsh Q420TM07.BIN
 #
 # Run it from the folder that holds IMAGE and MeInfo.efi.
-# Ends with status 0 when all three readings worked, 1 otherwise.
+# Ends with status 0 when each of the three commands ended with status 0,
+# with 1 when one of them did not. Status 0 does not promise two
+# versions: NAVO.efi also ends with 0 when it shows "Oops! something went
+# wrong..." in place of a version (a version 0.x.x.x, or after an F08
+# line for MeInfo.efi's version text). Read the lines.
 
-if "%1" == "" then
+# "x%1": see CHECK.nsh (an image called NOTE1.BIN or EXISTS.BIN).
+if "x%1" == "x" then
   echo "Usage: EXAMPLES\VERSIONS.nsh IMAGE"
   exit /b 1
 endif

@@ -4,7 +4,8 @@ Each machine boots a copy of the stick image as its only disk, so OVMF starts th
 \\EFI\\BOOT\\BOOTX64.EFI, plugged in as a removable USB stick. The first takes the copy as it
 is (Debian's QEMU): the tools, the guide and the checksums file. The second is the virtual board
 (tests/e2e/board.py, what `make run` boots: the copy with the board's extras, the emulated EC):
-both example scripts and the whole automatic update across three boots, run from the stick's root.
+both example scripts (on images whose names begin like the shell's `if` keywords), the guide's
+logging recipe and the whole automatic update across three boots, run from the stick's root.
 
 The other test builds kits without QEMU: two builds of one commit are byte-identical, a kit signed
 with a key made here verifies, an unsigned one has no signatures, and the image holds exactly the
@@ -33,8 +34,15 @@ from test_front import USAGE, VERSION  # noqa: E402
 GUIDE = REPO / "kit" / "README.TXT"
 YES_NO = re.compile(r"\(Y/N\)\?")
 GO_RAN = "GO.nsh {}: the maker's script flashes BIOS and ME firmware here."
-# An image that carries the board's own version: the check ends in 69 without a question.
-SAME_IMAGE = "SAME.BIN"
+KEY_PAGE_UP = b"\x1b[5~"
+# An image that carries the board's own version: the check ends in 69 without a question. Its
+# name, and that of a copy of the sample image, begin like the shell's `if` keywords "not" and
+# "exist": the example scripts' tests of their arguments must hold all the same.
+SAME_IMAGE = "NOTE1.BIN"
+SAMPLE_COPY = "EXISTS.BIN"
+# The guide's logging recipe, and the plain text it leaves.
+LOG_LINES = ["NAVO.efi -MBMEVER >>a LOG.TXT", 'echo "MBMEVER status %lasterror%" >>a LOG.TXT',
+             "CHKSUM.efi NOPE.BIN >>a LOG.TXT", 'echo "CHKSUM status %lasterror%" >>a LOG.TXT']
 
 
 def chksums_blocks(text: str) -> dict[str, list[str]]:
@@ -51,6 +59,7 @@ def _stick(name: str) -> DiskImage:
     disk = board.board_disk(name, WORK_DIR / "images")
     disk.add_file(SAME_IMAGE, board.sample_bios_image(
         tuple(int(x) for x in board.BOARD_ME_VERSION.split("."))))
+    disk.add_file(SAMPLE_COPY, board.sample_bios_image())
     return disk
 
 
@@ -82,6 +91,10 @@ def test_shipped_stick_on_usb() -> None:
             folder, name = path.rsplit("\\", 1)
             m.cd("fs0:" + (folder or "\\"))
             check.output(m.run(f"CHKSUM.efi {name}"), report, status=0)
+        # The guide's way to see the BIOS version: on the first screen (q leaves a status behind).
+        r = m.run("smbiosview -t 0 -b", answers=[(r"Press ENTER to continue or 'Q' break", "q")],
+                  status=False)
+        check.true(any(l.startswith("BiosVersion: ") for l in r.lines), f"the BIOS version:\n{r}")
         m.poweroff()
     check.done()
 
@@ -103,6 +116,10 @@ def test_board_jobs_from_stick() -> None:
         check.true(GO_RAN.format("me") in r.lines and
                    "CHECK: update chosen, running GO.nsh" in r.lines, f"GO.nsh runs on Y:\n{r}")
         check.status(r, 0)
+        # With no arguments for it, GO.nsh runs all the same.
+        r = m.run("EXAMPLES\\CHECK.nsh Q420TM07.BIN", answers=[(YES_NO, "y")])
+        check.true(GO_RAN.format("") in r.lines, f"GO.nsh runs without arguments:\n{r}")
+        check.status(r, 0)
         for command, answers, status, said in [
             ("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", [(YES_NO, "n")], 0,
              "CHECK: no update (declined, or the board already has this version)"),
@@ -117,11 +134,11 @@ def test_board_jobs_from_stick() -> None:
             check.true(not any(l.startswith("GO.nsh") for l in r.lines), f"no GO.nsh:\n{r}")
             check.status(r, status)
 
-        r = m.run("EXAMPLES\\VERSIONS.nsh Q420TM07.BIN")
+        r = m.run(f"EXAMPLES\\VERSIONS.nsh {SAMPLE_COPY}")
         image = board.sample_bios_image()
         total = sum(image) & 0xFFFFFFFF
         for line in [f"ME FW version on the board: {board.BOARD_ME_VERSION}",
-                     f"{board.IMAGE_NAME} ME FW version : 12.0.64.1551",
+                     f"{SAMPLE_COPY} ME FW version : 12.0.64.1551",
                      f"File size            : 0x{len(image):X}",
                      f"Checksum(File Size)  : 0x{total:08X}",
                      f"Checksum(ZAN History): {total & 0xFFFF:04X}"]:
@@ -131,6 +148,15 @@ def test_board_jobs_from_stick() -> None:
         check.equal(r.lines[-1:], ["VERSIONS: a reading failed, see the messages above"], "failed reading")
         check.status(r, 1)
 
+        # Logged as the guide says: plain text, each status on the line after its command.
+        for line in LOG_LINES:
+            m.run(line)
+        log_text = disk.read_file("LOG.TXT").decode("ascii", errors="replace").split("\r\n")
+        check.equal(log_text, BANNER[:3] + ["Check ZAN Board...OK", "Read Board ME FW version...OK", "",
+                                            f"ME FW version on the board: {board.BOARD_ME_VERSION}",
+                                            "MBMEVER status 0x0", "ERROR ! Open File failed!",
+                                            "CHKSUM status 0xE", ""], "the log")
+
         # The automatic update from the stick's root: three boots, the second run by the shell
         # from the root startup.nsh with the pin on.
         mark = m.mark()
@@ -139,7 +165,7 @@ def test_board_jobs_from_stick() -> None:
         m.wait_boot(2)
         check.equal(pin_writes(log.all()), [0x80], "first run turns the pin on")
         m.wait_text(r"<Enter any key to continue>", timeout=120, since=mark)
-        m.send("k")
+        m.send(KEY_PAGE_UP)  # as the guide says: any key, PgUp too, ends the wait
         m.wait_boot(3)
         check.true(GO_RAN.format("me1") in m.lines_since(mark), "the startup script ran go me1")
         m.boot()

@@ -6,7 +6,9 @@
 - every line fits the shell's 80-column screen with a margin (78 columns), and is plain
   printable ASCII, which the shell's `type` shows as it stands;
 - every command and option of the utility's usage box (navo/console.cpp) is explained;
-- every exit status of README.md's table for NAVO.efi has its line in the guide's status table.
+- every exit status of README.md's table for NAVO.efi has its line in the guide's status table;
+- every error code that the utility's sources (navo/) print has its row in the guide's error
+  table, with what to do next ("Do:"), and the table has no row for a code nothing prints.
 Exits 0 when all hold; prints each problem otherwise.
 """
 
@@ -17,6 +19,8 @@ import sys
 from pathlib import Path
 
 MAX_COLUMNS = 78
+ERROR_CODE = re.compile(r"Error F(\d\d)")
+SOURCE_SUFFIXES = (".c", ".cpp", ".h")
 
 
 def usage_words(console_cpp: str) -> list[str]:
@@ -36,6 +40,44 @@ def navo_statuses(readme_md: str) -> list[int]:
     section = readme_md.split("## Exit statuses", 1)[1]
     table = section.split("CHKSUM:", 1)[0]
     return [int(n) for n in re.findall(r"^\| (\d+) \|", table, re.M)]
+
+
+def error_codes(navo: Path) -> tuple[list[str], list[str]]:
+    """The codes of every "Error Fxx" that a source under navo/ holds, and the places where an
+    "Error F" is not followed by two digits: a code put together at run time would slip past."""
+    codes, unreadable = set(), []
+    for path in sorted(p for p in navo.rglob("*") if p.suffix in SOURCE_SUFFIXES):
+        for no, line in enumerate(path.read_text(errors="replace").splitlines(), 1):
+            for at in (m.start() for m in re.finditer("Error F", line)):
+                found = ERROR_CODE.match(line, at)
+                if found:
+                    codes.add("F" + found.group(1))
+                else:
+                    unreadable.append(f"{path.relative_to(navo.parent)}:{no}")
+    return sorted(codes), unreadable
+
+
+def section(guide: str, title: str) -> str:
+    """The body of the guide's numbered section whose heading line holds `title` ("" if none)."""
+    found = re.search(rf"^\d+\. [^\n]*{re.escape(title)}[^\n]*\n(.*?)(?=^\d+\. [A-Z]|\Z)",
+                      guide, re.M | re.S)
+    return found.group(1) if found else ""
+
+
+def error_rows(table: str) -> list[tuple[str, str]]:
+    """The error table's rows: a code at the start of a line and the indented lines below it (a
+    code with two messages has two rows)."""
+    rows: list[list[str]] = []
+    in_row = False
+    for line in table.splitlines():
+        if re.match(r"F\d\d  ", line):
+            rows.append([line[:3], line])
+            in_row = True
+        elif in_row and line.startswith("     "):
+            rows[-1][1] += "\n" + line
+        else:
+            in_row = False
+    return [(code, text) for code, text in rows]
 
 
 def problems(repo: Path) -> list[str]:
@@ -59,10 +101,25 @@ def problems(repo: Path) -> list[str]:
     statuses = navo_statuses((repo / "README.md").read_text())
     if sorted(statuses) != sorted(set(statuses)) or len(statuses) < 5:
         out.append(f"README.md: unexpected NAVO status table {statuses}")
-    table = guide.split("NAVO.efi:", 1)[-1].split("CHKSUM.efi:", 1)[0] if "NAVO.efi:" in guide else ""
+    exits = section(guide, "EXIT STATUSES")
+    table = exits.split("NAVO.efi:", 1)[-1].split("CHKSUM.efi:", 1)[0] if "NAVO.efi:" in exits else ""
     for status in statuses:
         if not re.search(rf"^  {status} +\S", table, re.M):
             out.append(f"README.TXT: no line for NAVO.efi's exit status {status}")
+
+    codes, unreadable = error_codes(repo / "navo")
+    out += [f"{place}: an error code that this check cannot read" for place in unreadable]
+    if "F01" not in codes or "F12" not in codes:
+        out.append(f"navo/: unexpected error codes {codes}")
+    rows = error_rows(section(guide, "ERROR MESSAGES"))
+    for code in codes:
+        if code not in {c for c, _ in rows}:
+            out.append(f"README.TXT: no row for Error {code} in the error table")
+    for code, text in rows:
+        if code not in codes:
+            out.append(f"README.TXT: a row for Error {code}, which nothing prints")
+        if "Do:" not in text:
+            out.append(f"README.TXT: a row for Error {code} says nothing to do (no \"Do:\")")
     return out
 
 
