@@ -141,9 +141,9 @@ deb: release
 	@$(MAKE) --no-print-directory install DESTDIR="$(CURDIR)/build/deb/root" PREFIX=/usr >/dev/null
 	@tools/make-deb.sh build/deb/root build/deb
 
-# make install and make deb where neither apt-get nor GoogleTest nor the
-# network can be reached, then the package through lintian, dpkg -i and
-# dpkg -r (root: it installs into /usr).
+# make install and make deb on a clone where neither apt-get nor GoogleTest
+# nor the network can be reached, then the package through lintian, dpkg -i
+# and dpkg -r on this machine (root: namespaces, and it installs into /usr).
 install-test:
 	@echo "== make install, make uninstall and the Debian package ($$(date +%T))"
 	@$(PYTHON) tests/install/check_install.py
