@@ -3,8 +3,8 @@
 #   make efi     build/efi/NAVO.efi and build/efi/CHKSUM.efi (EDK II, RELEASE)
 #   make host    host libraries, host_tests and the Linux tools build/host/chksum
 #                and build/host/navo-image
-#   make test    all of the above, CTest, the same under ASan/UBSan, and the
-#                QEMU end-to-end suite
+#   make test    all of the above, CTest, the same under ASan/UBSan, the
+#                install and package test, and the QEMU end-to-end suite
 #   make run     boot the kit's stick in QEMU (tools/run.sh) on the virtual board
 #   make qemu-ec build QEMU with the board's emulated EC
 #   make shell   build/efi/shell/Shell.efi, the UEFI Shell built from the same EDK II
@@ -20,6 +20,9 @@
 #   make uninstall remove what make install installed (same PREFIX, DESTDIR)
 #   make deb     build/deb/navo-tools_<version>_amd64.deb of the two tools
 #                (also needs dpkg-dev)
+#   make install-test  make install, uninstall and deb on a clone without
+#                apt-get, GoogleTest or network; the package through lintian,
+#                dpkg -i and dpkg -r (root)
 #   make fuzz    build the fuzz targets with clang and run each for FUZZ_SECONDS
 #   make lint    clang-tidy and cppcheck over the tree (.clang-tidy, tests/lint/)
 #   make clean   remove build/ (downloads and EDK II in .cache/ stay)
