@@ -3,8 +3,8 @@
 #   make efi     build/efi/NAVO.efi and build/efi/CHKSUM.efi (EDK II, RELEASE)
 #   make host    host libraries, host_tests and the Linux tools build/host/chksum
 #                and build/host/navo-image
-#   make test    all of the above, CTest, the same under ASan/UBSan, and the
-#                QEMU end-to-end suite
+#   make test    all of the above, CTest, the same under ASan/UBSan, the
+#                install and package test, and the QEMU end-to-end suite
 #   make run     boot the kit's stick in QEMU (tools/run.sh) on the virtual board
 #   make qemu-ec build QEMU with the board's emulated EC
 #   make shell   build/efi/shell/Shell.efi, the UEFI Shell built from the same EDK II
@@ -14,7 +14,15 @@
 #                checksum tool against coreutils' `sum -s` and navo-image
 #                against `cat`, and measure both tools' peak memory
 #   make install install the Linux tools chksum and navo-image into
-#                $(DESTDIR)$(PREFIX)/bin (PREFIX=/usr/local)
+#                $(DESTDIR)$(PREFIX)/bin and their manual pages into
+#                $(DESTDIR)$(PREFIX)/share/man/man1 (PREFIX=/usr/local); needs
+#                only a C++ compiler, CMake and Ninja
+#   make uninstall remove what make install installed (same PREFIX, DESTDIR)
+#   make deb     build/deb/navo-tools_<version>_amd64.deb of the two tools
+#                (also needs dpkg-dev)
+#   make install-test  make install, uninstall and deb on a clone without
+#                apt-get, GoogleTest or network; the package through lintian,
+#                dpkg -i and dpkg -r (root)
 #   make fuzz    build the fuzz targets with clang and run each for FUZZ_SECONDS
 #   make lint    clang-tidy and cppcheck over the tree (.clang-tidy, tests/lint/)
 #   make clean   remove build/ (downloads and EDK II in .cache/ stay)
@@ -33,7 +41,7 @@ ASAN_OPT := -O1 -g1
 CTEST := ctest --output-on-failure -j $(JOBS)
 
 .PHONY: all setup efi host host-asan test unit unit-asan e2e run bench fuzz clean
-.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell usb install
+.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell usb release install uninstall deb install-test
 
 all: efi host
 
@@ -54,14 +62,14 @@ usb: efi shell build/host/build.ninja
 
 build/host/build.ninja:
 	@cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$(HOST_OPT)" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$(HOST_OPT)" >/dev/null
+	  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$(HOST_OPT)" >/dev/null
 
 host: setup build/host/build.ninja
 	@ninja -C build/host
 
 build/host-asan/build.ninja:
 	@cmake -S . -B build/host-asan -G Ninja -DSANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
-	  "-DCMAKE_CXX_FLAGS_DEBUG=$(ASAN_OPT)" "-DCMAKE_C_FLAGS_DEBUG=$(ASAN_OPT)" >/dev/null
+	  "-DCMAKE_CXX_FLAGS_DEBUG=$(ASAN_OPT)" >/dev/null
 
 host-asan: setup build/host-asan/build.ninja
 	@ninja -C build/host-asan
@@ -85,7 +93,7 @@ e2e: efi qemu-ec shell usb
 	  echo "== end-to-end tests in QEMU ($$(date +%T))"; $(PYTHON) tests/e2e/run_all.py; \
 	else echo "== end-to-end tests: tests/e2e/run_all.py not present, skipped"; fi
 
-test: setup efi host unit host-asan unit-asan fuzz-smoke e2e
+test: setup efi host unit host-asan unit-asan fuzz-smoke install-test e2e
 	@echo "== all tests passed ($$(date +%T))"
 
 run: usb qemu-ec
@@ -100,11 +108,48 @@ bench: setup build/bench/build.ninja
 	@tools/bench-chksum.sh build/bench/chksum
 	@tools/bench-navo-image.sh build/bench/navo-image build/bench/chksum
 
+# What make install and make deb ship: the two tools alone, optimised and
+# hardened as Debian builds its own packages. A release engineer has a C++
+# compiler, CMake and Ninja; these targets install no packages and fetch
+# nothing, and without GoogleTest the tests are merely left out.
+RELEASE_CXXFLAGS := -O2 -DNDEBUG -fstack-protector-strong -D_FORTIFY_SOURCE=2 \
+  -Wformat -Werror=format-security
+RELEASE_LDFLAGS := -Wl,-z,relro -Wl,-z,now
+TOOLS := chksum navo-image
+
+build/release/build.ninja:
+	@cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  "-DCMAKE_CXX_FLAGS_RELEASE=$(RELEASE_CXXFLAGS)" "-DCMAKE_EXE_LINKER_FLAGS=$(RELEASE_LDFLAGS)" >/dev/null
+
+release: build/release/build.ninja
+	@ninja -C build/release $(TOOLS)
+
 PREFIX ?= /usr/local
-install: host
-	@install -d "$(DESTDIR)$(PREFIX)/bin"
-	@install -m 0755 build/host/chksum build/host/navo-image "$(DESTDIR)$(PREFIX)/bin/"
-	@echo "installed chksum and navo-image into $(DESTDIR)$(PREFIX)/bin"
+BINDIR = $(DESTDIR)$(PREFIX)/bin
+MAN1DIR = $(DESTDIR)$(PREFIX)/share/man/man1
+install: release
+	@install -d "$(BINDIR)" "$(MAN1DIR)"
+	@install -m 0755 $(TOOLS:%=build/release/%) "$(BINDIR)/"
+	@install -m 0644 $(TOOLS:%=man/%.1) "$(MAN1DIR)/"
+	@echo "installed $(TOOLS) into $(BINDIR), their manual pages into $(MAN1DIR)"
+
+uninstall:
+	@rm -f $(TOOLS:%="$(BINDIR)/%") $(TOOLS:%="$(MAN1DIR)/%.1")
+	@echo "removed $(TOOLS) from $(BINDIR), their manual pages from $(MAN1DIR)"
+
+# build/deb/navo-tools_<version>_<arch>.deb: what make install puts under /usr,
+# packed with dpkg-deb (tools/make-deb.sh).
+deb: release
+	@rm -rf build/deb/root
+	@$(MAKE) --no-print-directory install DESTDIR="$(CURDIR)/build/deb/root" PREFIX=/usr >/dev/null
+	@tools/make-deb.sh build/deb/root build/deb
+
+# make install and make deb on a clone where neither apt-get nor GoogleTest
+# nor the network can be reached, then the package through lintian, dpkg -i
+# and dpkg -r on this machine (root: namespaces, and it installs into /usr).
+install-test:
+	@echo "== make install, make uninstall and the Debian package ($$(date +%T))"
+	@$(PYTHON) tests/install/check_install.py
 
 build/fuzz/build.ninja:
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -31,12 +31,7 @@ cd "$ROOT"
 die() { echo "make-usb: $*" >&2; exit 1; }
 
 utility_version() {
-  local major minor patch
-  major=$(sed -n 's/^constexpr int kVersionMajor = \([0-9]*\);$/\1/p' navo/main.cpp)
-  minor=$(sed -n 's/^constexpr int kVersionMinor = \([0-9]*\);$/\1/p' navo/main.cpp)
-  patch=$(sed -n 's/^constexpr int kVersionPatch = \([0-9]*\);$/\1/p' navo/main.cpp)
-  [ -n "$major" ] && [ -n "$minor" ] && [ -n "$patch" ] || die "no version in navo/main.cpp"
-  echo "$major.$minor.$patch"
+  "$ROOT/tools/utility-version.sh" || die "no version in navo/main.cpp"
 }
 
 kit_version() {
