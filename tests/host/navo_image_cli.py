@@ -205,6 +205,30 @@ def write_failures(d: Path) -> None:
         os.close(write_end)
 
 
+def past_4_gib() -> None:
+    """The board's offsets are 32-bit: it searches the first 2**32 - 1 bytes. Sparse files in memory
+    when /dev/shm is there, whose holes read without filling the page cache."""
+    size = (1 << 32) + 0x1000
+    with tempfile.TemporaryDirectory(dir="/dev/shm" if os.access("/dev/shm", os.W_OK) else None) as tmp:
+        for tag_at, found in ((size - 0x1000 - 17, True), (size - 0x1000 - 16, False)):
+            path = Path(tmp) / "BIG.BIN"
+            with open(path, "wb") as f:
+                f.truncate(size)
+                for at, data in ((0x1000, fw_images.directory(b"FTPR")), (tag_at, fw_images.manifest((12, 0, 1, 2))),
+                                 (size - 16, fw_images.manifest((99, 0, 0, 0)))):
+                    f.seek(at)
+                    f.write(data)
+            status, out, err = run("--json", "BIG.BIN", cwd=tmp)
+            report = json.loads(out)
+            total = fw_images.byte_sum(fw_images.directory(b"FTPR") + fw_images.manifest((12, 0, 1, 2)) +
+                                       fw_images.manifest((99, 0, 0, 0)))
+            check(f"tag at {tag_at:#x} of a file past 4 GiB", (
+                status, report["size"], report["sum32"], report["version"], report["manifest_offset"], err), (
+                0 if found else 1, size, f"0x{total:08X}", "12.0.1.2" if found else None, tag_at if found else None,
+                b"navo-image: BIG.BIN: 4 GiB or larger; only its first 4 GiB (4294967295 bytes) are searched, "
+                b"as on the board\n"))
+
+
 def readme_pipeline(d: Path) -> None:
     """The README's example as printed there, on a fresh folder with navo-image on PATH."""
     readme = (ROOT / "README.md").read_text()
@@ -238,6 +262,7 @@ def main() -> int:
         names(d)
         write_failures(d)
         readme_pipeline(d)
+    past_4_gib()
     for f in failures:
         print("FAIL", f)
     if not failures:
