@@ -68,7 +68,8 @@ JSON keys:
   decision  with --board: "update", "downgrade", "same version", or null
             when the image has no version
   advice    with --board: the board's advice line, or null
-  error     instead of all but file: why the file could not be read
+  error     instead of all but file and file_hex: why the file could not
+            be read
 
 Exit status:
   0   every file has a version (and it is the --expect VERSION)
