@@ -2,23 +2,60 @@
 // build machine before they go onto a board.
 //
 // The file is read in fixed-size pieces, so memory stays small for any size,
-// and its name is opened and printed as the bytes it is. Everything else (the
-// usage, the version and the parameter messages) is CHKSUM.efi's own code.
+// and its name is opened and printed as the bytes it is. The report and the
+// "?" version lines are CHKSUM.efi's own code; the command line around them
+// follows Linux habits, since scripts on a build machine expect them: --help
+// and --version, "-" for standard input, messages on standard error with the
+// reason, status 2 for a wrong command line.
 //
-// The exit status is 0 on success; a failing file operation's UEFI status is
-// folded into a shell exit code by its low byte (EFI_NOT_FOUND -> 14), and 1
-// when that byte is 0.
+// A failing file operation's UEFI status is folded into the exit code by its
+// low byte (EFI_NOT_FOUND -> 14), as the shell would show it.
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "chksum/chksum.h"
 #include "platform/posix/byte_names.h"
 #include "platform/posix/file_stream.h"
+#include "platform/posix/tool_io.h"
 #include "platform/print.h"
 
 namespace {
+
+constexpr char kTool[] = "chksum";
+
+namespace status {
+constexpr int kOk = 0;
+constexpr int kUnwritten = 1;  // the report could not be written
+constexpr int kUsage = 2;
+}  // namespace status
+
+constexpr char kHelp[] = R"(Usage: chksum FILE
+       chksum --help | --version
+
+Prints the size of FILE, the 32-bit sum of its bytes and the low 16 bits of
+that sum (the BIOS history records' figure), as CHKSUM.efi prints them, byte
+for byte. A FILE of - is standard input. A FILE that begins with ? prints
+CHKSUM.efi's version and usage lines instead, as CHKSUM.efi does; name such
+a file ./?NAME.
+
+  --help     this text
+  --version  the tools' version
+  --         ends the options, for a FILE that begins with -
+
+Unlike CHKSUM.efi, chksum writes its usage and failure messages to standard
+error, names the reason a file could not be opened or read, and exits 2 for
+a wrong number of arguments (CHKSUM.efi prints its usage and exits 0).
+
+Exit status:
+  0   the report was printed
+  1   the report could not be written
+  2   a wrong command line
+  14  FILE does not exist, 15 it is a directory or may not be read, 7 other
+      failures to read it (the low byte of CHKSUM.efi's UEFI status)
+)";
 
 struct Sum {
   uint64_t bytes = 0;
@@ -35,8 +72,7 @@ uint64_t SumFile(const char *path) {
   Sum sum;
   StreamFailure failure{};
   if (!StreamFile(path, AddPiece, &sum, &failure)) {
-    Print(failure.stage == StreamStage::Open ? u"ERROR ! Open File failed!\n"
-                                             : u"ERROR ! Read File failed!\n");
+    static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, path, StreamFailureText(failure).c_str()));
     return StatusFromErrno(failure.error);
   }
   const std::u16string name = Ucs2FromBytes(path);
@@ -44,30 +80,59 @@ uint64_t SumFile(const char *path) {
   return PLAT_SUCCESS;
 }
 
-int ExitCode(uint64_t status, bool reported) {
-  if (status == 0) return reported ? 0 : 1;
-  return (status & 0xFF) != 0 ? static_cast<int>(status & 0xFF) : 1;
+// CHKSUM.efi's answer to "?...": its version and usage lines.
+void PrintEfiVersion(const char *program, const char *word) {
+  std::u16string words[] = {Ucs2FromBytes(program), Ucs2FromBytes(word)};
+  PlatChar16 *vector[] = {words[0].data(), words[1].data(), nullptr};
+  static_cast<void>(ChksumMain(2, vector));
 }
+
+int UsageError(const std::string &message) {
+  static_cast<void>(std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kTool, message.c_str(), kTool));
+  return status::kUsage;
+}
+
+int ExitCode(uint64_t failure) { return (failure & 0xFF) != 0 ? static_cast<int>(failure & 0xFF) : 1; }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  uint64_t status = 0;
-  // The count is tested on its low byte, as the shell's is.
-  if (static_cast<uint8_t>(argc) == 2 && argv[1][0] != '?') {
-    status = SumFile(argv[1]);
+  ReportClosedPipes();
+  bool help = false;
+  bool version = false;
+  bool options_end = false;
+  std::vector<const char *> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (options_end || word.size() < 2 || word[0] != '-') {
+      files.push_back(argv[i]);
+    } else if (word == "--") {
+      options_end = true;
+    } else if (word == "--help" || word == "-h") {
+      help = true;
+    } else if (word == "--version") {
+      version = true;
+    } else {
+      return UsageError("unknown option " + std::string(word));
+    }
+  }
+
+  uint64_t failure = PLAT_SUCCESS;
+  if (help) {
+    static_cast<void>(std::fputs(kHelp, stdout));
+  } else if (version) {
+    static_cast<void>(std::printf("%s %s\n", kTool, NAVO_TOOLS_VERSION));
+  } else if (files.size() != 1) {
+    return UsageError(files.empty() ? "no FILE given"
+                                    : "one FILE only, " + std::to_string(files.size()) + " given");
+  } else if (files[0][0] == '?') {
+    PrintEfiVersion(argv[0], files[0]);
   } else {
-    std::vector<std::u16string> words;
-    words.reserve(static_cast<std::size_t>(argc));
-    for (int i = 0; i < argc; ++i) words.push_back(Ucs2FromBytes(argv[i]));
-    std::vector<PlatChar16 *> vector;
-    vector.reserve(words.size() + 1);
-    for (auto &w : words) vector.push_back(w.data());
-    vector.push_back(nullptr);
-    status = ChksumMain(static_cast<uint64_t>(argc), vector.data());
+    failure = SumFile(files[0]);
   }
   // A report that could not be written (a full disk, a closed pipe) is no
   // report: the caller must not take the run for a success.
-  const bool reported = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-  return ExitCode(status, reported);
+  const bool written = FinishStandardOutput(kTool);
+  if (failure != PLAT_SUCCESS) return ExitCode(failure);
+  return written ? status::kOk : status::kUnwritten;
 }

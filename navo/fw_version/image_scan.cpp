@@ -74,6 +74,7 @@ void FindHeader(ImageScan *s, const Window &w) {
   while (w.Find(p, cap, kDirectoryMarker, &p)) {
     if (MarkerAt(w.At(p), kNameOffset, kFtprName)) {
       s->start = p;
+      s->directory_found = true;
       s->tag_next = p;
       s->end_next = p + kEndSearchOffset;
       s->phase = ImageScanPhase::InPartition;
@@ -97,6 +98,7 @@ void ScanPartition(ImageScan *s, const Window &w) {
       s->phase = ImageScanPhase::NotFound;
       return;
     }
+    s->manifest_at = r;
     const uint8_t *v = w.At(r + kVersionOffset);
     s->version = FwVersion{Le16(v), Le16(v + 2), Le16(v + 4), Le16(v + 6)};
     s->phase = ImageScanPhase::Found;
@@ -168,6 +170,23 @@ bool ImageScanFinish(ImageScan *scan, FwVersion *version) {
   }
   *version = scan->version;
   return true;
+}
+
+ImageScanFindings ImageScanExplain(const ImageScan &scan) {
+  if (scan.phase == ImageScanPhase::Found)
+    return ImageScanFindings{ImageScanMiss::None, true, scan.start, true, scan.manifest_at};
+  if (scan.directory_found) return ImageScanFindings{ImageScanMiss::NoTag, true, scan.start, false, 0};
+  // Without a directory the scan never decides early, so the carry holds the
+  // image's last bytes: the only place a header too short to count can lie.
+  const uint64_t base = scan.fed - scan.carry_bytes;
+  for (uint32_t i = 0; i + 4 <= scan.carry_bytes; ++i) {
+    if (!MarkerAt(scan.carry, i, kDirectoryMarker)) continue;
+    bool could_be_ftpr = true;
+    for (uint32_t k = 0; k < 4 && i + kNameOffset + k < scan.carry_bytes; ++k)
+      could_be_ftpr = could_be_ftpr && scan.carry[i + kNameOffset + k] == static_cast<uint8_t>(kFtprName[k]);
+    if (could_be_ftpr) return ImageScanFindings{ImageScanMiss::HeaderAtEnd, true, base + i, false, 0};
+  }
+  return ImageScanFindings{ImageScanMiss::NoDirectory, false, 0, false, 0};
 }
 
 bool FindFtprPartition(const uint8_t *image, uint32_t size, uint32_t *start, uint32_t *end) {

@@ -42,6 +42,8 @@ struct ImageScan {
   uint32_t carry_bytes;
   uint8_t carry[kImageScanCarry];
   FwVersion version;
+  bool directory_found;  // start holds the FTPR directory
+  uint64_t manifest_at;  // the tag, once found
 };
 
 void ImageScanStart(ImageScan *scan);
@@ -57,5 +59,27 @@ inline bool ImageScanDecided(const ImageScan &scan) {
 // The image has ended. Returns true and writes *version when the tag was
 // found; false leaves *version untouched.
 bool ImageScanFinish(ImageScan *scan, FwVersion *version);
+
+// Why a finished scan has no version, for a release engineer who must fix
+// the image rather than the board.
+enum class ImageScanMiss : uint8_t {
+  None,         // the tag was found
+  NoDirectory,  // no "$CPD" named "FTPR" with its 16 header bytes in the image
+  HeaderAtEnd,  // a "$CPD" begins in the image's last 15 bytes, where no full
+                // header fits, and its name bytes there read "FTPR" as far as
+                // they go
+  NoTag,        // the FTPR partition holds no "$MN2" with its 16 bytes
+};
+
+struct ImageScanFindings {
+  ImageScanMiss miss;
+  bool has_directory;  // the FTPR directory, or for HeaderAtEnd the cut one
+  uint64_t directory;
+  bool has_manifest;
+  uint64_t manifest;
+};
+
+// What a scan that ImageScanFinish has ended found, and where.
+ImageScanFindings ImageScanExplain(const ImageScan &scan);
 
 #endif  // NAVO_FW_VERSION_IMAGE_SCAN_H_

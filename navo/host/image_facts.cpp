@@ -30,7 +30,8 @@ bool ReadImageFacts(const char *path, ImageFacts *facts, StreamFailure *failure)
   Pass pass;
   ImageScanStart(&pass.scan);
   if (!StreamFile(path, TakePiece, &pass, failure)) return false;
-  *facts = ImageFacts{pass.size, pass.sum, false, FwVersion{0, 0, 0, 0}};
+  *facts = ImageFacts{pass.size, pass.sum, false, FwVersion{0, 0, 0, 0}, ImageScanFindings{}};
   facts->manifest = ImageScanFinish(&pass.scan, &facts->version);
+  facts->findings = ImageScanExplain(pass.scan);
   return true;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "navo/fw_version/image_scan.h"
 #include "navo/types.h"
 #include "platform/posix/file_stream.h"
 
@@ -13,6 +14,7 @@ struct ImageFacts {
   uint32_t sum;
   bool manifest;       // a "$MN2" tag in the FTPR partition
   FwVersion version;   // behind it; a Major of 0 is no version
+  ImageScanFindings findings;  // why there is no manifest, and where things lie
 };
 
 inline bool HasVersion(const ImageFacts &facts) { return facts.manifest && facts.version.Major != 0; }

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "chksum/chksum.h"
+#include "navo/host/json_text.h"
 #include "platform/posix/byte_names.h"
 #include "platform/print.h"
 
@@ -40,23 +42,47 @@ void PrintVersionLine(const char *label, const FwVersion &v, const char *behind)
   std::printf("%-21s: %s%s\n", label, VersionText(v).c_str(), behind);
 }
 
-// A JSON string: the name's characters as UTF-8, bytes that are not UTF-8 as
-// the escapes \udc80..\udcff (Python's surrogateescape reads them back).
-std::string JsonString(const std::string &bytes) {
-  std::string out = "\"";
-  for (char16_t c : Ucs2FromBytes(bytes)) {
-    char escaped[8];
-    if (c == u'"' || c == u'\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || (c >= 0xDC80 && c <= 0xDCFF)) {
-      static_cast<void>(std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c)));
-      out += escaped;
-    } else {
-      AppendBytes(out, c);
-    }
+std::string JsonString(std::string_view bytes) {
+  std::string out;
+  static_cast<void>(AppendJsonString(out, bytes));
+  return out;
+}
+
+// The name, and when it is not UTF-8 its exact bytes as well: the string
+// alone cannot give them back.
+std::string JsonName(std::string_view name) {
+  std::string out = "\"file\": ";
+  if (!AppendJsonString(out, name)) out += ", \"file_hex\": \"" + HexBytes(name) + "\"";
+  return out;
+}
+
+std::string JsonOffset(bool known, uint64_t offset) { return known ? std::to_string(offset) : "null"; }
+
+// Why an image has no FTPR manifest; nullptr when it has one.
+const char *MissReason(ImageScanMiss miss) {
+  switch (miss) {
+    case ImageScanMiss::NoDirectory: return "no FTPR directory";
+    case ImageScanMiss::HeaderAtEnd: return "FTPR header in the last 15 bytes";
+    case ImageScanMiss::NoTag: return "no manifest tag in the partition";
+    case ImageScanMiss::None: break;
   }
-  return out + "\"";
+  return nullptr;
+}
+
+// The reason with the offset that helps to find it in a hex editor.
+std::string MissText(const ImageScanFindings &f) {
+  const char *reason = MissReason(f.miss);
+  std::string text = reason != nullptr ? reason : "";
+  char where[64];
+  if (f.miss == ImageScanMiss::HeaderAtEnd) {
+    static_cast<void>(std::snprintf(where, sizeof where, ", at 0x%llX", static_cast<unsigned long long>(f.directory)));
+    text += where;
+  } else if (f.miss == ImageScanMiss::NoTag) {
+    static_cast<void>(std::snprintf(where, sizeof where, ", FTPR directory at 0x%llX",
+                                    static_cast<unsigned long long>(f.directory)));
+    text += where;
+  }
+  return text;
 }
 
 std::string JsonVersion(bool present, const FwVersion &v) {
@@ -81,7 +107,7 @@ void PrintTextReport(const char *name, const ImageFacts &facts, const ReportRequ
   } else if (facts.manifest) {
     std::printf("%-21s: none (the FTPR manifest gives %s)\n", "FW version", VersionText(facts.version).c_str());
   } else {
-    std::printf("%-21s: no FTPR manifest\n", "FW version");
+    std::printf("%-21s: no FTPR manifest (%s)\n", "FW version", MissText(facts.findings).c_str());
   }
   if (request.expect) {
     const bool match = has_version && SameVersion(facts.version, *request.expect);
@@ -104,9 +130,14 @@ void PrintJsonReport(const char *name, const ImageFacts &facts, const ReportRequ
   char sums[64];
   static_cast<void>(std::snprintf(sums, sizeof sums, "\"sum32\": \"0x%08X\", \"sum16\": \"%04X\"", facts.sum,
                 facts.sum & 0xFFFFu));
-  std::string line = "{\"file\": " + JsonString(name) + ", \"size\": " + std::to_string(facts.size) +
-                     ", " + sums + ", \"manifest\": " + JsonVersion(facts.manifest, facts.version) +
-                     ", \"version\": " + JsonVersion(has_version, facts.version);
+  const ImageScanFindings &f = facts.findings;
+  const char *reason = MissReason(f.miss);
+  std::string line = "{" + JsonName(name) + ", \"size\": " + std::to_string(facts.size) + ", " + sums +
+                     ", \"manifest\": " + JsonVersion(facts.manifest, facts.version) +
+                     ", \"version\": " + JsonVersion(has_version, facts.version) +
+                     ", \"directory_offset\": " + JsonOffset(f.has_directory, f.directory) +
+                     ", \"manifest_offset\": " + JsonOffset(f.has_manifest, f.manifest) +
+                     ", \"reason\": " + (reason != nullptr ? JsonString(reason) : "null");
   if (request.expect) line += std::string(", \"expect\": ") + (MeetsExpectation(facts, request) ? "true" : "false");
   if (request.board) {
     line += ", \"board\": " + JsonVersion(true, *request.board);
@@ -122,6 +153,6 @@ void PrintJsonReport(const char *name, const ImageFacts &facts, const ReportRequ
 }
 
 void PrintJsonFailure(const char *name, const char *reason) {
-  const std::string line = "{\"file\": " + JsonString(name) + ", \"error\": " + JsonString(reason) + "}\n";
+  const std::string line = "{" + JsonName(name) + ", \"error\": " + JsonString(reason) + "}\n";
   static_cast<void>(std::fwrite(line.data(), 1, line.size(), stdout));
 }

@@ -1,18 +1,18 @@
 // navo-image: what a BIOS image carries (size, byte sums, ME/TXE firmware
 // version) and what NAVO would decide on a board, read on Linux with the
 // board's own locator, version parser and comparison, for release pipelines.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "navo/fw_version/image_version.h"
 #include "navo/fw_version/version_text.h"
 #include "navo/host/image_facts.h"
 #include "navo/host/image_report.h"
 #include "platform/posix/posix_console.h"
+#include "platform/posix/tool_io.h"
 
 namespace {
 
@@ -22,11 +22,16 @@ constexpr int kNoVersion = 1;  // a file without a version, or not the expected 
 constexpr int kUsage = 2;      // usage errors, unreadable files
 }  // namespace status
 
+constexpr char kTool[] = "navo-image";
+
 constexpr char kHelp[] = R"(Usage: navo-image [--json] [--expect VERSION] [--board VERSION] FILE...
+       navo-image --help | --version
 
 Reads each BIOS image FILE once and reports its size, its byte sums as
 CHKSUM.efi prints them, and the ME/TXE firmware version behind the "$MN2" tag
-of its FTPR partition, found exactly as NAVO.efi finds it on the board.
+of its FTPR partition, found exactly as NAVO.efi finds it on the board. A
+FILE of - is standard input. Of a FILE of 4 GiB or more only the first 4 GiB
+are searched, as on the board (a warning on standard error says so).
 
   --expect VERSION  also say whether the image carries VERSION
   --board VERSION   also say what NAVO.efi -CHKMEVER would decide on a board
@@ -34,24 +39,37 @@ of its FTPR partition, found exactly as NAVO.efi finds it on the board.
                     its advice line
   --json            one JSON object per file, each on its own line
   --help            this text
+  --version         the tools' version
+  --                ends the options, for a FILE that begins with -
+
+Options that take VERSION also take it as --expect=VERSION.
 
 VERSION is four decimal numbers separated by dots, as NAVO.efi -N takes it
 (e.g. 12.0.64.1551); a Major of 0 is no version.
 
 JSON keys:
-  file      the name as given (bytes that are not UTF-8 as \udc80..\udcff)
+  file      the name as given, in UTF-8; where its bytes are not UTF-8,
+            U+FFFD stands for them
+  file_hex  only when the name is not UTF-8: its exact bytes, in hex
   size      the file's size in bytes
   sum32     the 32-bit sum of its bytes, "0x%08X"
   sum16     its low 16 bits, "%04X" (the BIOS history records' figure)
   manifest  the four numbers behind the FTPR manifest tag, or null when
             there is no FTPR manifest
   version   the firmware version: manifest when its Major is not 0, else null
+  directory_offset  where the FTPR directory header begins (also one cut
+            by the image's end), or null
+  manifest_offset   where the manifest tag begins, or null
+  reason    why there is no FTPR manifest, or null when there is one:
+            "no FTPR directory", "FTPR header in the last 15 bytes" (where
+            its 16 bytes cannot fit), "no manifest tag in the partition"
   expect    with --expect: true when version equals VERSION
   board     with --board: VERSION
   decision  with --board: "update", "downgrade", "same version", or null
             when the image has no version
   advice    with --board: the board's advice line, or null
-  error     instead of all but file: why the file could not be read
+  error     instead of all but file and file_hex: why the file could not
+            be read
 
 Exit status:
   0   every file has a version (and it is the --expect VERSION)
@@ -68,39 +86,43 @@ struct Options {
   std::vector<const char *> files;
 };
 
-int UsageError(const char *message, const char *word = nullptr) {
-  if (word != nullptr)
-    static_cast<void>(std::fprintf(stderr, "navo-image: %s %s\n", message, word));
-  else
-    static_cast<void>(std::fprintf(stderr, "navo-image: %s\n", message));
-  static_cast<void>(std::fprintf(stderr, "Try 'navo-image --help'.\n"));
+int UsageError(const std::string &message) {
+  static_cast<void>(std::fprintf(stderr, "%s: %s\n", kTool, message.c_str()));
+  static_cast<void>(std::fprintf(stderr, "Try '%s --help'.\n", kTool));
   return status::kUsage;
 }
 
-// The board's parser; its failure text ("Fail", an empty line, F08) goes to
-// standard error, followed by a line that names the option.
-bool ParseVersion(const char *option, const char *text, std::optional<FwVersion> *out) {
+// The board's parser. Its failure text is for a progress line on the board's
+// console ("Fail", an empty line, F08); here only the error line is kept, on
+// one line with the option and the text it refused.
+bool ParseVersion(std::string_view option, const char *text, std::optional<FwVersion> *out) {
   std::u16string wide;
   for (const char *c = text; *c != 0; ++c) wide += static_cast<char16_t>(static_cast<unsigned char>(*c));
   FwVersion v{};
-  static_cast<void>(std::fflush(stdout));
-  PosixConsoleToStandardError(true);
+  std::string said;
+  PosixConsoleCapture(&said);
   const PlatStatus parsed = ParseFwVersionText(wide.c_str(), &v);
-  PosixConsoleToStandardError(false);
+  PosixConsoleCapture(nullptr);
+  const std::string named = std::string(option) + " " + text;
   if (parsed != PLAT_SUCCESS) {
-    UsageError((std::string(option) + " " + text + " is not a version").c_str());
+    const std::size_t error = said.find("Error F");
+    std::string line = error == std::string::npos ? said : said.substr(error);
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, named.c_str(), line.c_str()));
     return false;
   }
   if (v.Major == 0) {
-    UsageError((std::string(option) + " " + text + ": a Major of 0 is no version").c_str());
+    UsageError(named + ": a Major of 0 is no version");
     return false;
   }
   *out = v;
   return true;
 }
 
-// 0 when the command line is good, else the exit status (help, usage error).
-int ParseOptions(int argc, char **argv, Options *o, bool *help) {
+enum class Asked : uint8_t { Run, Help, Version };
+
+// 0 when the command line is good, else the exit status of a usage error.
+int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
   bool options_end = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view word = argv[i];
@@ -108,41 +130,50 @@ int ParseOptions(int argc, char **argv, Options *o, bool *help) {
       o->files.push_back(argv[i]);
       continue;
     }
+    // --option=VALUE is --option VALUE.
+    const std::size_t equals = word.starts_with("--") ? word.find('=') : std::string_view::npos;
+    const std::string_view option = word.substr(0, equals);
     if (word == "--") {
       options_end = true;
     } else if (word == "--help" || word == "-h") {
-      *help = true;
+      *asked = Asked::Help;
+    } else if (word == "--version") {
+      if (*asked == Asked::Run) *asked = Asked::Version;
     } else if (word == "--json") {
       o->json = true;
-    } else if (word == "--expect" || word == "--board") {
-      if (i + 1 >= argc) return UsageError("missing VERSION after", argv[i]);
-      std::optional<FwVersion> &slot = word == "--expect" ? o->request.expect : o->request.board;
-      if (slot) return UsageError("given twice:", argv[i]);
-      if (!ParseVersion(argv[i], argv[i + 1], &slot)) return status::kUsage;
-      ++i;
+    } else if (option == "--expect" || option == "--board") {
+      const char *value = nullptr;
+      if (equals != std::string_view::npos) {
+        value = argv[i] + equals + 1;
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      } else {
+        return UsageError("missing VERSION after " + std::string(option));
+      }
+      std::optional<FwVersion> &slot = option == "--expect" ? o->request.expect : o->request.board;
+      if (slot) return UsageError("given twice: " + std::string(option));
+      if (!ParseVersion(option, value, &slot)) return status::kUsage;
     } else {
-      return UsageError("unknown option", argv[i]);
+      return UsageError("unknown option " + std::string(word));
     }
   }
-  if (!*help && o->files.empty()) return UsageError("no FILE given");
+  if (*asked == Asked::Run && o->files.empty()) return UsageError("no FILE given");
   return status::kOk;
-}
-
-std::string Reason(const StreamFailure &failure) {
-  if (failure.error == EISDIR) return "is a directory";
-  return std::string(failure.stage == StreamStage::Open ? "cannot open: " : "cannot read: ") +
-         std::strerror(failure.error);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+  ReportClosedPipes();
   Options options;
-  bool help = false;
-  if (const int bad = ParseOptions(argc, argv, &options, &help); bad != status::kOk) return bad;
-  if (help) {
-    static_cast<void>(std::fputs(kHelp, stdout));
-    return std::fflush(stdout) == 0 ? status::kOk : status::kUsage;
+  Asked asked = Asked::Run;
+  if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
+  if (asked != Asked::Run) {
+    if (asked == Asked::Help)
+      static_cast<void>(std::fputs(kHelp, stdout));
+    else
+      static_cast<void>(std::printf("%s %s\n", kTool, NAVO_TOOLS_VERSION));
+    return FinishStandardOutput(kTool) ? status::kOk : status::kUsage;
   }
 
   bool unreadable = false;
@@ -153,12 +184,19 @@ int main(int argc, char **argv) {
     ImageFacts facts{};
     StreamFailure failure{};
     if (!ReadImageFacts(name, &facts, &failure)) {
-      const std::string reason = Reason(failure);
+      const std::string reason = StreamFailureText(failure);
       static_cast<void>(std::fflush(stdout));
-      static_cast<void>(std::fprintf(stderr, "navo-image: %s: %s\n", name, reason.c_str()));
+      static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, name, reason.c_str()));
       if (options.json) PrintJsonFailure(name, reason.c_str());
       unreadable = true;
       continue;
+    }
+    if (facts.size > kMaxSearchedImageBytes) {
+      static_cast<void>(std::fflush(stdout));
+      static_cast<void>(std::fprintf(stderr,
+                                     "%s: %s: 4 GiB or larger; only its first 4 GiB (%u bytes) are searched, "
+                                     "as on the board\n",
+                                     kTool, name, kMaxSearchedImageBytes));
     }
     if (options.json) {
       PrintJsonReport(name, facts, options.request);
@@ -172,7 +210,7 @@ int main(int argc, char **argv) {
       decision = DecideUpdate(*options.request.board, facts.version);
   }
 
-  const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  const bool written = FinishStandardOutput(kTool);
   if (unreadable || !written) return status::kUsage;
   if (short_of_expectation) return status::kNoVersion;
   if (options.files.size() == 1 && decision)

@@ -31,7 +31,8 @@ bool Fail(StreamFailure *failure, StreamStage stage, int error) {
 }  // namespace
 
 bool StreamFile(const char *path, StreamSink sink, void *context, StreamFailure *failure) {
-  Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+  const bool standard_input = path[0] == '-' && path[1] == '\0';
+  Descriptor fd(standard_input ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : ::open(path, O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) return Fail(failure, StreamStage::Open, errno);
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) return Fail(failure, StreamStage::Open, errno);

@@ -22,7 +22,8 @@ struct StreamFailure {
 // Called with each piece in file order; pieces may be shorter than a chunk.
 typedef void (*StreamSink)(void *context, const uint8_t *data, std::size_t size);
 
-// Opens `path` exactly as given (bytes, no conversion), refuses a directory,
+// Opens `path` exactly as given (bytes, no conversion; "-" is standard input,
+// as Linux tools take it, and "./-" a file of that name), refuses a directory,
 // and hands every byte to `sink` in pieces of at most kStreamChunkBytes. True
 // at the file's end; false with *failure filled otherwise.
 bool StreamFile(const char *path, StreamSink sink, void *context, StreamFailure *failure);

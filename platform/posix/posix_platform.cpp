@@ -25,11 +25,11 @@ struct PosixFile {
 
 PosixFile *Cast(PlatFile file) { return reinterpret_cast<PosixFile *>(file); }
 
-constinit bool g_console_to_stderr = false;
+constinit std::string *g_console_capture = nullptr;
 
 }  // namespace
 
-void PosixConsoleToStandardError(bool to_stderr) { g_console_to_stderr = to_stderr; }
+void PosixConsoleCapture(std::string *into) { g_console_capture = into; }
 
 extern "C" {
 
@@ -40,8 +40,12 @@ void PlatConsoleWrite(const PlatChar16 *Text) {
     if (*Text == u'\r' && Text[1] == u'\n') continue;
     AppendBytes(out, *Text);
   }
+  if (g_console_capture != nullptr) {
+    *g_console_capture += out;
+    return;
+  }
   // A failed write leaves the stream's error flag set; main reports it.
-  static_cast<void>(std::fwrite(out.data(), 1, out.size(), g_console_to_stderr ? stderr : stdout));
+  static_cast<void>(std::fwrite(out.data(), 1, out.size(), stdout));
 }
 
 // The Linux tools stream their files (file_stream.h); pool buffers are small.

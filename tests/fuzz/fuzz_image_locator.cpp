@@ -105,6 +105,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   FwVersion chunked = sentinel;
   FUZZ_CHECK(ImageScanFinish(&scan, &chunked) == model_found);
   FUZZ_CHECK(fuzz::Same(chunked, model_found ? expected : sentinel));
+  // Why not, and where: the tag that gave the version, the directory the
+  // plain search found, or a "$CPD" too near the end for its 16 bytes.
+  const ImageScanFindings why = ImageScanExplain(scan);
+  FUZZ_CHECK((why.miss == ImageScanMiss::None) == model_found && why.has_manifest == model_found);
+  FUZZ_CHECK((why.has_directory && why.miss != ImageScanMiss::HeaderAtEnd) == model.found);
+  if (model.found) FUZZ_CHECK(why.directory == model.start);
+  if (why.has_manifest) {
+    FUZZ_CHECK(why.manifest + 16 <= n && At(data, n, why.manifest, "$MN2"));
+    FUZZ_CHECK(data[why.manifest + 14] + 256 * data[why.manifest + 15] == expected.Build);
+  }
+  if (why.miss == ImageScanMiss::HeaderAtEnd)
+    FUZZ_CHECK(why.directory + 16 > n && At(data, n, why.directory, "$CPD"));
 
   sim::Board from_file;
   from_file.PutFile(u"FS0:\\IMAGE.BIN", std::vector<uint8_t>(data, data + size));

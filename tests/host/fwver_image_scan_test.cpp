@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "navo/fw_version/image_scan.h"
@@ -19,7 +20,8 @@ using fwimage::Put;
 
 // Feeds the image cut at the given offsets (ascending), each chunk an exactly
 // sized heap copy so that the sanitizers catch a read outside it.
-std::optional<FwVersion> ScanInChunks(const Bytes &image, const std::vector<std::size_t> &cuts) {
+std::optional<FwVersion> ScanInChunks(const Bytes &image, const std::vector<std::size_t> &cuts,
+                                      std::string *findings = nullptr) {
   ImageScan scan;
   ImageScanStart(&scan);
   std::size_t from = 0;
@@ -32,7 +34,15 @@ std::optional<FwVersion> ScanInChunks(const Bytes &image, const std::vector<std:
   for (std::size_t cut : cuts) feed(cut);
   feed(image.size());
   FwVersion v{7, 7, 7, 7};
-  if (!ImageScanFinish(&scan, &v)) {
+  const bool found = ImageScanFinish(&scan, &v);
+  if (findings != nullptr) {
+    const ImageScanFindings f = ImageScanExplain(scan);
+    constexpr const char *kMiss[] = {"found", "no directory", "header at end", "no tag"};
+    auto at = [](bool known, uint64_t offset) { return known ? std::to_string(offset) : std::string("-"); };
+    *findings = std::string(kMiss[static_cast<int>(f.miss)]) + ", directory " + at(f.has_directory, f.directory) +
+                ", tag " + at(f.has_manifest, f.manifest);
+  }
+  if (!found) {
     EXPECT_EQ(v.Major, 7);  // untouched
     return std::nullopt;
   }
@@ -50,6 +60,7 @@ struct Layout {
   Bytes image;
   std::vector<std::size_t> structures;  // where each marker's bytes begin
   std::optional<FwVersion> want;
+  const char *findings;  // why, and the offsets
 };
 
 std::vector<Layout> Layouts() {
@@ -62,14 +73,16 @@ std::vector<Layout> Layouts() {
     Directory(b, 0x280, "XXXX", 0x01000000);  // does not end the partition
     Manifest(b, 0x300, {12, 0, 64, 1551});
     Directory(b, 0x400, "NFTP", 3);
-    out.push_back({"all markers", b, {0x40, 0x80, 0x200, 0x280, 0x300, 0x400}, FwVersion{12, 0, 64, 1551}});
+    out.push_back({"all markers", b, {0x40, 0x80, 0x200, 0x280, 0x300, 0x400}, FwVersion{12, 0, 64, 1551},
+                   "found, directory 512, tag 768"});
   }
   {
     Bytes b(2048, 0xFF);
     Directory(b, 0x200, "FTPR");
     Directory(b, 0x300, "NFTP", 3);
     Manifest(b, 0x380, {12, 0, 64, 1551});
-    out.push_back({"tag behind the ending header", b, {0x200, 0x300, 0x380}, std::nullopt});
+    out.push_back({"tag behind the ending header", b, {0x200, 0x300, 0x380}, std::nullopt,
+                   "no tag, directory 512, tag -"});
   }
   {
     Bytes b(2048, 0xFF);
@@ -77,24 +90,41 @@ std::vector<Layout> Layouts() {
     Directory(b, 0x300, "NFTP", 3);
     Manifest(b, 0x300 - 4, {12, 0, 70, 1000});  // fields lie behind the partition's end
     out.push_back({"tag in the last bytes of the partition", b, {0x200, 0x2FC, 0x300},
-                   FwVersion{12, 0, 70, 1000}});
+                   FwVersion{12, 0, 70, 1000}, "found, directory 512, tag 764"});
   }
   {
     Bytes b(0x300, 0xFF);
     Directory(b, 0x200, "FTPR");
     Manifest(b, 0x300 - 16, {12, 0, 64, 1551});
-    out.push_back({"tag at the image's end", b, {0x200, 0x2F0}, FwVersion{12, 0, 64, 1551}});
+    out.push_back({"tag at the image's end", b, {0x200, 0x2F0}, FwVersion{12, 0, 64, 1551},
+                   "found, directory 512, tag 752"});
   }
   {
     Bytes b(0x300, 0xFF);
     Directory(b, 0x200, "FTPR");
     Manifest(b, 0x300 - 15, {12, 0, 64, 1551});
-    out.push_back({"tag cut by the image's end", b, {0x200, 0x2F1}, std::nullopt});
+    out.push_back({"tag cut by the image's end", b, {0x200, 0x2F1}, std::nullopt, "no tag, directory 512, tag -"});
   }
   {
     Bytes b(0x210, 0xFF);
     Directory(b, 0x210 - 15, "FTPR");
-    out.push_back({"FTPR header cut by the image's end", b, {0x201}, std::nullopt});
+    out.push_back({"FTPR header cut by the image's end", b, {0x201}, std::nullopt,
+                   "header at end, directory 513, tag -"});
+  }
+  {
+    // Only the marker is left: whatever name it had, it could have been FTPR.
+    Bytes b(0x210, 0xFF);
+    Directory(b, 0x100, "NFTP");
+    Directory(b, 0x210 - 4, "FTPR");
+    out.push_back({"bare marker in the last bytes", b, {0x100, 0x20C}, std::nullopt,
+                   "header at end, directory 524, tag -"});
+  }
+  {
+    Bytes b(0x210, 0xFF);
+    Directory(b, 0x210 - 15, "FTXR");
+    Manifest(b, 0x100, {1, 2, 3, 4});
+    out.push_back({"a cut header of another name", b, {0x100, 0x201}, std::nullopt,
+                   "no directory, directory -, tag -"});
   }
   return out;
 }
@@ -106,7 +136,9 @@ TEST(FwverImageScan, EveryMarkerAcrossAChunkBoundary) {
     for (std::size_t at : l.structures) {
       for (std::size_t k = 1; k < 16 && at + k < l.image.size(); ++k) {
         SCOPED_TRACE("cut " + std::to_string(k) + " bytes into the marker at " + std::to_string(at));
-        EXPECT_EQ(Show(ScanInChunks(l.image, {at + k})), Show(l.want));
+        std::string findings;
+        EXPECT_EQ(Show(ScanInChunks(l.image, {at + k}, &findings)), Show(l.want));
+        EXPECT_EQ(findings, l.findings);
         // A chunk shorter than the carry, lying inside the marker.
         if (at + k + 3 < l.image.size()) {
           EXPECT_EQ(Show(ScanInChunks(l.image, {at + k, at + k + 3})), Show(l.want));
@@ -116,8 +148,11 @@ TEST(FwverImageScan, EveryMarkerAcrossAChunkBoundary) {
     // One byte at a time, and all at once.
     std::vector<std::size_t> every;
     for (std::size_t i = 1; i < l.image.size(); ++i) every.push_back(i);
-    EXPECT_EQ(Show(ScanInChunks(l.image, every)), Show(l.want));
-    EXPECT_EQ(Show(ScanInChunks(l.image, {})), Show(l.want));
+    std::string bytewise, whole;
+    EXPECT_EQ(Show(ScanInChunks(l.image, every, &bytewise)), Show(l.want));
+    EXPECT_EQ(Show(ScanInChunks(l.image, {}, &whole)), Show(l.want));
+    EXPECT_EQ(bytewise, l.findings);
+    EXPECT_EQ(whole, l.findings);
   }
 }
 

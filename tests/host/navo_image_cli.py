@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 """navo-image on real files: every image of the shared list (the same list that the end-to-end
 suite runs NAVO.efi -FILEMEVER on), the sample image against its golden output, the exit statuses,
---expect and --board, version texts the board's parser refuses, unreadable files, and names that
-are not UTF-8. Usage: navo_image_cli.py PATH-TO-navo-image PATH-TO-chksum"""
+--expect and --board, version texts the board's parser refuses, unreadable files, names in and out
+of UTF-8, output that cannot be written, and the README's pipeline example.
+Usage: navo_image_cli.py PATH-TO-navo-image PATH-TO-chksum"""
 
 from __future__ import annotations
 
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -18,13 +20,28 @@ sys.path.insert(0, str(HERE.parent / "shared"))
 
 import fw_images  # noqa: E402
 
+ROOT = HERE.parent.parent
 TOOL, CHKSUM = (os.path.abspath(p) for p in sys.argv[1:3])
-F08 = "Fail\n\nError F08: ME/TXE FW version contains non-digits.\n"
+F08 = "Error F08: ME/TXE FW version contains non-digits.\n"
 failures: list[str] = []
 
+# Where each shared image's FTPR directory and manifest tag begin, and why there is no manifest.
+NO_DIRECTORY, CUT_HEADER, NO_TAG = "no FTPR directory", "FTPR header in the last 15 bytes", \
+    "no manifest tag in the partition"
+FINDINGS = {
+    "Q420TM07.BIN": (0x3E0000, 0x3E0400, None), "OTHERS.BIN": (0x400, 0x480, None),
+    "NOFTPR.BIN": (None, None, NO_DIRECTORY), "LOWER.BIN": (None, None, NO_DIRECTORY),
+    "PASTEND.BIN": (0x400, None, NO_TAG), "NOTEND.BIN": (0x400, 0x700, None),
+    "EDGETAG.BIN": (0x400, 0x5FC, None), "CUTTAG.BIN": (0x400, None, NO_TAG),
+    "ENDTAG.BIN": (0x400, 0xFF0, None), "CUTCPD.BIN": (0xFF1, None, CUT_HEADER),
+    "MAJOR0.BIN": (0x400, 0x480, None), "EMPTY.BIN": (None, None, NO_DIRECTORY),
+    "ACROSS1.BIN": (0xFFFFF, 0x2FFFFF, None), "ACROSS8.BIN": (0xFFFF8, 0x2FFFF8, None),
+    "ACREND.BIN": (0xFFFFC, None, NO_TAG), "ACROSS15.BIN": (0xFFFF1, 0x2FFFF1, None),
+}
 
-def run(*args, cwd):
-    p = subprocess.run([TOOL, *args], cwd=cwd, capture_output=True)
+
+def run(*args, cwd, tool=None, stdin=None, stdout=subprocess.PIPE):
+    p = subprocess.run([tool or TOOL, *args], cwd=cwd, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
     return p.returncode, p.stdout, p.stderr
 
 
@@ -40,13 +57,17 @@ def shared_images(d: Path) -> None:
         total = fw_images.byte_sum(data)
         status, out, _ = run("--json", r.name, cwd=d)
         report = json.loads(out)
+        directory, tag, reason = FINDINGS[r.name]
         check(f"{r.name} ({r.what}) JSON", report, {
             "file": r.name, "size": len(data), "sum32": f"0x{total:08X}", "sum16": f"{total & 0xFFFF:04X}",
-            "manifest": r.manifest, "version": r.version})
+            "manifest": r.manifest, "version": r.version, "directory_offset": directory,
+            "manifest_offset": tag, "reason": reason})
         check(f"{r.name} status", status, 0 if r.version else 1)
         status, out, _ = run(r.name, cwd=d)
         line = [l for l in out.decode().splitlines() if l.startswith("FW version")]
-        want = r.version or ("no FTPR manifest" if r.manifest is None
+        where = {NO_DIRECTORY: "", CUT_HEADER: f", at 0x{directory or 0:X}",
+                 NO_TAG: f", FTPR directory at 0x{directory or 0:X}"}.get(reason)
+        want = r.version or (f"no FTPR manifest ({reason}{where})" if r.manifest is None
                              else f"none (the FTPR manifest gives {r.manifest})")
         check(f"{r.name} text", line, [f"FW version           : {want}"])
         # The checksum lines are the Linux checksum tool's report, byte for byte.
@@ -65,8 +86,13 @@ def sample_golden(d: Path) -> None:
 def statuses(d: Path) -> None:
     (d / "folder").mkdir()
     sample, none = fw_images.SAMPLE_NAME, "NOFTPR.BIN"
+    version = subprocess.run([ROOT / "tools" / "make-usb.sh", "--version"], capture_output=True,
+                             text=True).stdout.split("-")[0]
     cases = [
         # (what, args, status, stdout must contain, stderr)
+        ("--version", ["--version"], 0, f"navo-image {version}\n", ""),
+        ("= form", ["--expect=12.0.64.1551", "--board=12.0.64.1551", sample], 69, "matches", ""),
+        ("standard input", ["--json", "-"], 0, '{"file": "-", "size": 4194304,', ""),
         ("expect matches", ["--expect", "12.0.64.1551", sample], 0, "12.0.64.1551, matches", ""),
         ("expect with leading zeros", ["--expect", "012.00.0064.1551", sample], 0, ", matches", ""),
         ("expect differs", ["--expect", "12.0.64.1552", sample], 1, "12.0.64.1552, differs", ""),
@@ -84,12 +110,11 @@ def statuses(d: Path) -> None:
         ("board, file without version", ["--board", "12.0.64.1551", none], 1,
          "Decision             : none, the image has no version", ""),
         ("board equal, expect differs", ["--board", "12.0.64.1551", "--expect", "1.2.3.4", sample], 1, "", ""),
-        ("malformed expect", ["--expect", "12.0.64", sample], 2, None,
-         F08 + "navo-image: --expect 12.0.64 is not a version\nTry 'navo-image --help'.\n"),
-        ("malformed board", ["--board", "12.0.64.1551x", sample], 2, None,
-         F08 + "navo-image: --board 12.0.64.1551x is not a version\nTry 'navo-image --help'.\n"),
+        ("malformed expect", ["--expect", "12.0.64", sample], 2, None, "navo-image: --expect 12.0.64: " + F08),
+        ("malformed board, = form", ["--board=12.0.64.1551x", sample], 2, None,
+         "navo-image: --board 12.0.64.1551x: " + F08),
         ("five-digit field", ["--board", "12.0.64.15510", sample], 2, None,
-         F08 + "navo-image: --board 12.0.64.15510 is not a version\nTry 'navo-image --help'.\n"),
+         "navo-image: --board 12.0.64.15510: " + F08),
         ("Major 0", ["--board", "0.1.2.3", sample], 2, None,
          "navo-image: --board 0.1.2.3: a Major of 0 is no version\nTry 'navo-image --help'.\n"),
         ("version missing", [sample, "--expect"], 2, None,
@@ -106,7 +131,8 @@ def statuses(d: Path) -> None:
          "navo-image: -x: cannot open: No such file or directory\n"),
     ]
     for what, args, want_status, want_out, want_err in cases:
-        status, out, err = run(*args, cwd=d)
+        with open(d / sample, "rb") as stdin:
+            status, out, err = run(*args, cwd=d, stdin=stdin)
         check(f"{what}: status", status, want_status)
         check(f"{what}: stderr", err.decode(), want_err)
         if want_out is None:
@@ -116,23 +142,95 @@ def statuses(d: Path) -> None:
 
     status, out, _ = run("--help", cwd=d)
     check("--help status", status, 0)
-    for key in ("file", "size", "sum32", "sum16", "manifest", "version", "expect", "board", "decision",
-                "advice", "error"):
+    for key in ("file", "file_hex", "size", "sum32", "sum16", "manifest", "version", "directory_offset",
+                "manifest_offset", "reason", "expect", "board", "decision", "advice", "error"):
         if f"\n  {key} " not in out.decode():
             failures.append(f"--help does not document the JSON key {key}")
 
 
-def latin1_name(d: Path) -> None:
-    name = b"M\xfcller.bin"  # Latin-1, not UTF-8
+NAMES = [
+    # (what, name bytes): names in UTF-8 must come back unchanged; others as U+FFFD plus file_hex
+    ("beyond the 16-bit range", "Q420-\U0001F600-\U00010348.bin".encode()),
+    ("quote, backslash, tab", b'a"b\\c\td.bin'),
+    ("Latin-1", b"M\xfcller.bin"),
+    ("cut four-byte sequence", b"cut-\xf0\x9f\x98.bin"),
+    ("encoded surrogate, overlong", b"s-\xed\xa0\x80-\xc0\xaf.bin"),
+]
+
+
+def names(d: Path) -> None:
     data = fw_images.sample_bios_image((12, 0, 1, 2), size=0x40000)
-    with open(os.path.join(os.fsencode(d), name), "wb") as f:
-        f.write(data)
-    status, out, _ = run(name, cwd=d)
-    check("Latin-1 name, navo-image", (status, out.splitlines()[1], out.splitlines()[5]),
-          (0, b"File name            : " + name, b"FW version           : 12.0.1.2"))
-    status, out, _ = run("--json", name, cwd=d)
-    report = json.loads(out)
-    check("Latin-1 name, JSON", (report["file"], os.fsencode(report["file"])), ("M\udcfcller.bin", name))
+    for what, name in NAMES:
+        (Path(os.fsdecode(d)) / os.fsdecode(name)).write_bytes(data)
+        status, out, _ = run(name, cwd=d)
+        check(f"{what}: text", (status, out.splitlines()[1]), (0, b"File name            : " + name))
+        for want in (name, name + b".missing"):  # a report, and an error row
+            out = run("--json", want, cwd=d)[1]
+            try:  # strict: UTF-8 throughout, and no lone surrogates, which json.loads lets through
+                report = json.loads(out.decode())
+                [v.encode() for v in report.values() if isinstance(v, str)]
+            except (ValueError, UnicodeError) as e:
+                failures.append(f"{what}: not strict JSON ({e}): {out!r}")
+                continue
+            utf8 = want.decode(errors="replace").encode() == want
+            check(f"{what}: file, file_hex", (report["file"], report.get("file_hex")),
+                  (want.decode(errors="replace"), None if utf8 else want.hex()))
+            if utf8 and b'"' not in want and b"\t" not in want:
+                check(f"{what}: bytes", out.startswith(b'{"file": "' + want + b'", '), True)
+
+
+def write_failures(d: Path) -> None:
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    for tool, args, status in ((TOOL, ["--json", fw_images.SAMPLE_NAME], 2), (TOOL, ["--help"], 2),
+                               (CHKSUM, [fw_images.SAMPLE_NAME], 1), (CHKSUM, ["--version"], 1)):
+        for out, reason in ((open("/dev/full", "wb"), "No space left on device"),
+                            (os.fdopen(os.dup(write_end), "wb"), "Broken pipe")):
+            with out:
+                got = run(*args, cwd=d, tool=tool, stdout=out)
+            check(f"{tool} {args}: {reason}", (got[0], got[2]),
+                  (status, f"{Path(tool).name}: write error: {reason}\n".encode()))
+    os.close(write_end)
+
+
+def past_4_gib() -> None:
+    """The board's offsets are 32-bit: it searches the first 2**32 - 1 bytes. Sparse files, in memory
+    where /dev/shm is there (its holes read without filling the page cache)."""
+    size, parts = (1 << 32) + 0x1000, [fw_images.directory(b"FTPR"), fw_images.manifest((12, 0, 1, 2)),
+                                       fw_images.manifest((99, 0, 0, 0))]
+    with tempfile.TemporaryDirectory(dir="/dev/shm" if os.access("/dev/shm", os.W_OK) else None) as tmp:
+        for tag_at, found in (((1 << 32) - 17, True), ((1 << 32) - 16, False)):
+            with open(Path(tmp) / "BIG.BIN", "wb") as f:
+                f.truncate(size)
+                for at, data in zip((0x1000, tag_at, size - 16), parts):
+                    f.seek(at)
+                    f.write(data)
+            status, out, err = run("--json", "BIG.BIN", cwd=tmp)
+            report = json.loads(out)
+            check(f"tag at {tag_at:#x} of a file past 4 GiB", (
+                status, report["size"], report["sum32"], report["version"], report["manifest_offset"], err), (
+                0 if found else 1, size, f"0x{fw_images.byte_sum(b''.join(parts)):08X}",
+                "12.0.1.2" if found else None, tag_at if found else None,
+                b"navo-image: BIG.BIN: 4 GiB or larger; only its first 4 GiB (4294967295 bytes) are searched, "
+                b"as on the board\n"))
+
+
+def readme_pipeline(d: Path) -> None:
+    """The README's example as printed there, in a fresh folder with navo-image on PATH."""
+    readme = (ROOT / "README.md").read_text()
+    script = re.search(r"```sh\n(.*?)```", readme[readme.index("## In a release pipeline"):], re.S).group(1)
+    (d / "bin").mkdir()
+    (d / "bin" / "navo-image").symlink_to(TOOL)
+    env = {**os.environ, "PATH": f"{d / 'bin'}:/usr/bin:/bin"}
+    for version, want_status, want_lines in ((fw_images.SAMPLE_VERSION, 0, 1), ((12, 0, 64, 1552), 1, 0)):
+        work = d / f"pipeline-{want_status}"
+        (work / "out").mkdir(parents=True)
+        (work / "out" / fw_images.SAMPLE_NAME).write_bytes(fw_images.sample_bios_image(version))
+        p = subprocess.run(["/bin/sh", "-c", script], cwd=work, env=env, capture_output=True, text=True)
+        jsonl = work / "release" / "images.jsonl"
+        check(f"README pipeline, image {version}: {p.stdout}{p.stderr}",
+              (p.returncode, len(jsonl.read_bytes().splitlines()) if jsonl.exists() else 0),
+              (want_status, want_lines))
 
 
 def main() -> int:
@@ -141,7 +239,10 @@ def main() -> int:
         shared_images(d)
         sample_golden(d)
         statuses(d)
-        latin1_name(d)
+        names(d)
+        write_failures(d)
+        readme_pipeline(d)
+    past_4_gib()
     for f in failures:
         print("FAIL", f)
     if not failures:
