@@ -43,10 +43,12 @@ def navo_statuses(readme_md: str) -> list[int]:
 
 
 def error_codes(navo: Path) -> tuple[list[str], list[str]]:
-    """The codes of every "Error Fxx" that a source under navo/ holds, and the places where an
-    "Error F" is not followed by two digits: a code put together at run time would slip past."""
+    """The codes of every "Error Fxx" that a source of the board's utility under navo/ holds, and
+    the places where an "Error F" is not followed by two digits: a code put together at run time
+    would slip past. The Linux front ends (navo/host/) only pass the board code's texts on."""
     codes, unreadable = set(), []
-    for path in sorted(p for p in navo.rglob("*") if p.suffix in SOURCE_SUFFIXES):
+    for path in sorted(p for p in navo.rglob("*")
+                       if p.suffix in SOURCE_SUFFIXES and "host" not in p.relative_to(navo).parts):
         for no, line in enumerate(path.read_text(errors="replace").splitlines(), 1):
             for at in (m.start() for m in re.finditer("Error F", line)):
                 found = ERROR_CODE.match(line, at)
