@@ -10,6 +10,7 @@
 #include "platform/shell_nesting.h"
 #include "platform/sim/sim_board.h"
 #include "tests/host/autoupdate_machine_test.h"
+#include "tests/host/fw_image_builder.h"
 
 namespace {
 
@@ -47,6 +48,28 @@ const Lines kBanner = {
     "Check ZAN Board...OK",
 };
 
+const Lines kNotice = {
+    "+-------------------------------------------------------------------+",
+    "|  Notice:                                                          |",
+    "|  1.The system will restart several times and update automatically.|",
+    "|  2.Please do not remove any boot devices.                         |",
+    "|  3.Please make sure that EFI device is the first boot.            |",
+    "+-------------------------------------------------------------------+",
+    "Continue (Y/N)?",
+};
+
+const Lines kClosing = {
+    "+-------------------------------------------------------------------+",
+    "|  The update program will restart for the last time.               |",
+    "|                                                                   |",
+    "|  If update fails, please check error message.                     |",
+    "|  After rebooting, please re-execute this batch.                   |",
+    "|                                                                   |",
+    "|  If update is successful, after rebooting,                        |",
+    "|  please run ME Close/TXE Close to ensure system security.         |",
+    "+-------------------------------------------------------------------+",
+};
+
 uint64_t RunNavo(std::vector<const char *> words) {
   std::vector<std::u16string> storage{u"NAVO.efi"};
   for (const char *w : words) storage.push_back(sim::U16(w));
@@ -69,41 +92,42 @@ bool AnyUnrecognized(const sim::Board &board) {
   return sim::Narrow(board.screen.Raw()).find("is not recognized") != std::string::npos;
 }
 
-// Commands that run a tool through the shell. `in_place` is the screen below
-// the banner in a shell that runs lines in place, `nested` the same in one that
-// nests (each clear starts the screen's rows anew; the rows before it stay in
-// the history, and the check command's rewrite lands on its remembered row of
-// the cleared screen, as the real shell shows it).
+// Commands that run a tool through the shell, each after a line that the
+// technician's script printed. `shown` is the visible screen below the banner:
+// the same in every shell, since a nested shell's clears are kept off it.
 struct ToolCase {
   const char *name;
   std::vector<const char *> words;
+  const char *board_version;
   PlatStatus fitver_status;
+  const char *keys;
   uint64_t status;
   int tool_runs;
-  Lines in_place;
-  Lines nested;
+  Lines shown;
 };
 
-TEST(ShellModes, ToolCommandsInEveryShell) {
+TEST(ShellModes, ToolCommandsKeepTheScreenInEveryShell) {
   const ToolCase cases[] = {
-      {"board display", {"-MBMEVER"}, 0, 0, 1,
-       {"Read Board ME FW version...OK", "", "ME FW version on the board: 12.0.64.1551"},
-       {"Read Board ME FW version...", "OK", "", "ME FW version on the board: 12.0.64.1551"}},
-      {"check, equal versions", {"-CHKMEVER", "-N", "12.0.64.1551"}, 0, 69, 2,
+      {"board display", {"-MBMEVER"}, "12.0.64.1551", 0, "", 0, 1,
+       {"Read Board ME FW version...OK", "", "ME FW version on the board: 12.0.64.1551"}},
+      {"check, equal versions", {"-CHKMEVER", "-N", "12.0.64.1551"}, "12.0.64.1551", 0, "", 69, 2,
        {"Check ME override Pin status...OK", "Read Board ME FW version...OK",
         "Read File ME FW version...OK", "", "ME FW version on the board: 12.0.64.1551",
         "ME FW version in the File : 12.0.64.1551", "",
-        "Your current ME firmware is already latest version."},
-       {"Check ME override Pin status...", "OK",
-        "Read Board ME FW version...Please wait(it may take a little longer)", "",
-        "Read Board ME FW version...OK", "Read File ME FW version...OK", "",
-        "ME FW version on the board: 12.0.64.1551", "ME FW version in the File : 12.0.64.1551", "",
         "Your current ME firmware is already latest version."}},
-      {"check, override state", {"-CHKMEVER", "-N", "12.0.64.1551"}, 0xC601, 1, 1,
-       {"Check ME override Pin status...Fail", "", "Error F11: It is already preparing override state."},
-       {"Check ME override Pin status...", "Fail", "",
-        "Error F11: It is already preparing override state."}},
+      {"check of an image, answered y", {"-CHKMEVER", "-F", "Q420TM07.BIN"}, "12.0.49.1534", 0, "y",
+       64, 2,
+       {"Check ME override Pin status...OK", "Read Board ME FW version...OK",
+        "Read File ME FW version...OK", "", "ME FW version on the board: 12.0.49.1534",
+        "ME FW version in the File : 12.0.64.1551", "",
+        "There is a new version of ME firmware. It is recommended to update.",
+        "Do you want to update BIOS and ME firmware (Y/N)?"}},
+      {"check, override state", {"-CHKMEVER", "-N", "12.0.64.1551"}, "12.0.64.1551", 0xC601, "", 1, 1,
+       {"Check ME override Pin status...Fail", "", "Error F11: It is already preparing override state."}},
   };
+  fwimage::Bytes image(0x2000, 0xFF);
+  fwimage::Directory(image, 0x800, "FTPR", 9);
+  fwimage::Manifest(image, 0x900, FwVersion{12, 0, 64, 1551});
   for (ShellMode mode : {ShellMode::Nesting, ShellMode::NonNesting, ShellMode::OlderShell}) {
     for (const ToolCase &c : cases) {
       SCOPED_TRACE(std::string(ModeName(mode)) + ": " + c.name);
@@ -111,23 +135,30 @@ TEST(ShellModes, ToolCommandsInEveryShell) {
       board.shell_mode = mode;
       board.PutLegacy(0xF5A30, "$$ZAN-");
       board.SetCurDir(u"FS0:\\UPD");
+      board.PutFile(u"Q420TM07.BIN", image);
+      board.Type(c.keys);
       int runs = 0;
       board.InstallProgram(u"FS0:\\UPD\\MeInfo.efi",
                            [&runs, &c](sim::Board &, const std::vector<std::u16string> &args,
                                        std::u16string &out) -> PlatStatus {
                              ++runs;
                              if (args.size() > 1 && args[1] == u"-fitver") return c.fitver_status;
-                             out += u"FW Version: 12.0.64.1551\r\n";
+                             out += u"FW Version: " + sim::U16(c.board_version) + u"\r\n";
                              return PLAT_SUCCESS;
                            });
+      board.screen.Write(u"echo before NAVO\r\n");
 
       EXPECT_EQ(RunNavo(c.words), c.status);
-      Lines expected = kBanner;
-      const Lines &rest = mode == ShellMode::Nesting ? c.nested : c.in_place;
-      expected.insert(expected.end(), rest.begin(), rest.end());
-      EXPECT_EQ(board.screen.Lines(), expected);
+      Lines expected{"echo before NAVO"};
+      expected.insert(expected.end(), kBanner.begin(), kBanner.end());
+      expected.insert(expected.end(), c.shown.begin(), c.shown.end());
+      EXPECT_EQ(board.screen.Visible(), expected);
+      EXPECT_EQ(board.screen.Clears(), 0);
+      // The nested shell did try: one clear for every line it ran.
+      EXPECT_EQ(board.clears_kept, mode == ShellMode::Nesting ? c.tool_runs : 0);
+      EXPECT_EQ(board.con_out, &board.screen);
       EXPECT_EQ(runs, c.tool_runs);
-      EXPECT_EQ(board.screen.Clears(), mode == ShellMode::Nesting ? c.tool_runs : 0);
+      EXPECT_TRUE(board.keys.empty());
       EXPECT_FALSE(AnyUnrecognized(board));
       EXPECT_FALSE(board.HasFile(u"MeInfoTmp.txt"));
       EXPECT_FALSE(board.HasFile(u"tmp"));
@@ -136,31 +167,53 @@ TEST(ShellModes, ToolCommandsInEveryShell) {
   }
 }
 
+// Without the platform layer's filter the nested shell does clear: the
+// screen's survival above is the filter's doing.
+TEST(ShellModes, NestedShellClearsWhatIsNotFiltered) {
+  sim::Board board;
+  board.InstallProgram(u"FS0:\\MeInfo.efi", [](sim::Board &, const std::vector<std::u16string> &,
+                                                std::u16string &) -> PlatStatus { return 0xC601; });
+  board.screen.Write(u"before\r\n");
+  EXPECT_EQ(board.ExecuteInShell(u"-nomap -noversion MeInfo.efi -fitver"), 0xC601u);
+  EXPECT_EQ(board.screen.Clears(), 1);
+  EXPECT_EQ(board.screen.Visible(), Lines{});
+}
+
 // The whole automatic update: the first run copies the script to the root,
-// turns the pin on and resets; the next start runs it to the final run.
+// turns the pin on and resets; the next start runs it to the final run, whose
+// closing box stands below what the maker's script printed.
 TEST(ShellModes, AutomaticUpdateInEveryShell) {
   using autoupdate_test::Machine;
   for (ShellMode mode : {ShellMode::Nesting, ShellMode::NonNesting, ShellMode::OlderShell}) {
     SCOPED_TRACE(ModeName(mode));
     Machine m;
     m.board.shell_mode = mode;
+    m.go_prints = {"GO.nsh: BIOS flashed", "GO.nsh: ME flashed"};
+    m.board.screen.Write(u"echo before NAVO\r\n");
     EXPECT_EQ(m.TypeCommand('y'), 0);
     EXPECT_EQ(m.State(), "Armed, pin on");
     EXPECT_EQ(m.board.executed.size(), 2u);
     for (const sim::ExecRecord &r : m.board.executed) EXPECT_EQ(r.status, PLAT_SUCCESS);
-    // Every line the commands ran on had ended: the nesting shell's clears
-    // leave these lines whole too.
-    const Lines shown = m.board.screen.Lines();
-    ASSERT_GE(shown.size(), 4u);
-    EXPECT_EQ(Lines(shown.end() - 4, shown.end()),
-              (Lines{"Preparing Update files...OK", "Adjust EC FW override Status...OK", "",
-                     "Restarting, please wait..."}));
+    Lines first{"echo before NAVO"};
+    first.insert(first.end(), kNotice.begin(), kNotice.end());
+    first.insert(first.end(), {"Preparing Update files...OK", "Adjust EC FW override Status...OK", "",
+                               "Restarting, please wait..."});
+    EXPECT_EQ(m.board.screen.Visible(), first);
+
+    // The restart: a new screen, on which the shell runs the root script.
+    m.board.screen = sim::Screen();
     EXPECT_EQ(m.Start(), 2);
     EXPECT_TRUE(m.problems.empty());
     EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
     EXPECT_EQ(m.State(), "Idle, pin off");
     EXPECT_EQ(m.results, (std::vector<uint8_t>{0, 0}));
-    EXPECT_EQ(m.board.screen.Clears(), mode == ShellMode::Nesting ? 3 : 0);
+    Lines final_run{"GO.nsh: BIOS flashed", "GO.nsh: ME flashed"};
+    final_run.insert(final_run.end(), kClosing.begin(), kClosing.end());
+    final_run.insert(final_run.end(), {"", "<Enter any key to continue>Restore FW override pin Status...OK"});
+    EXPECT_EQ(m.board.screen.Visible(), final_run);
+    EXPECT_EQ(m.board.screen.Clears(), 0);
+    EXPECT_EQ(m.board.clears_kept, mode == ShellMode::Nesting ? 3 : 0);
+    EXPECT_EQ(m.board.con_out, &m.board.screen);
     EXPECT_FALSE(AnyUnrecognized(m.board));
   }
 }
