@@ -30,6 +30,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "shared"))
 
 import fw_images  # noqa: E402
 import harness  # noqa: E402
+import pyte  # noqa: E402
 from harness import Check, DiskImage, E2EError, Machine  # noqa: E402
 from test_autoupdate import CLOSING, NOTICE  # noqa: E402
 from test_ec import BANNER, EcLog, pin_writes, require_ec_qemu  # noqa: E402
@@ -54,7 +55,7 @@ OLDER_MM = ["mm 90 1 ;PCI :30 -n"] + [f"mm {0xF0000 + i:X} 1 ;MEM :{b:02X} -n" f
 
 
 def cases_nsh(signature: list[str]) -> str:
-    return "\r\n".join(["@echo -off", "fs0:"] + signature + [
+    return "\r\n".join(["@echo -off", "fs0:", "echo the shell: nonesting=%nonesting%"] + signature + [
         "cls",
         f"echo {BEFORE}",
         "cd \\CHECK",
@@ -97,6 +98,7 @@ class ShellConfig(NamedTuple):
     status_line: Callable[[str, int], str]  # how the script's "echo NAME %lasterror%" shows
     cp_lines: list[str]  # the shell's cp -q of the script to the root
     rm_lines: list[str]  # the shell's rm of the root script
+    nonesting: str  # the shell's `nonesting` variable as a script shows it
 
 
 def _nesting(disk: DiskImage) -> None:
@@ -118,11 +120,12 @@ def _older(disk: DiskImage) -> None:
 
 UEFI_RM = ["Deleting 'FS0:\\startup.nsh'", "Delete successful."]
 CONFIGS = [
-    ShellConfig("nesting", _nesting, _status("{name} 0x{value:X}"), ["- [ok]"], UEFI_RM),
-    ShellConfig("nonest", _nonest, _status("{name} 0x{value:X}"), ["- [ok]"], UEFI_RM),
+    ShellConfig("nesting", _nesting, _status("{name} 0x{value:X}"), ["- [ok]"], UEFI_RM, "False"),
+    ShellConfig("nonest", _nonest, _status("{name} 0x{value:X}"), ["- [ok]"], UEFI_RM, "True"),
+    # No such variable there: the text expands to nothing.
     ShellConfig("older", _older, _status("{name} {value:X}"),
                 ["copying fs0:\\UPDATE\\startup.nsh -> fs0:\\startup.nsh", " - [ok]"],
-                ["removing fs0:\\startup.nsh", " - [ok]"]),
+                ["removing fs0:\\startup.nsh", " - [ok]"], ""),
 ]
 
 
@@ -222,7 +225,10 @@ def _run_config(config: ShellConfig) -> None:
         m.send("k")
         m.wait_boot(3, timeout=120)
         check.equal(pin_writes(log.take()), [0x00], "final run turns the pin off")
-        check.true(not any("is not recognized" in l for l in m.transcript()),
+        everything = m.transcript()
+        check.true(f"the shell: nonesting={config.nonesting}" in everything,
+                   f"the cases ran in the {config.name} shell")
+        check.true(not any("is not recognized" in l for l in everything),
                    "every command line the utility ran was found")
     check.true(not disk.exists("startup.nsh"), "root script removed")
     check.equal(sorted(n.lower() for n in disk.list_dir("UPDATE")), ["go.nsh", "golog.txt", "navo.efi"],
@@ -234,8 +240,7 @@ def _run_config(config: ShellConfig) -> None:
 
 
 def screen_after(raw: bytes, since: int) -> list[str]:
-    """The visible screen as the stream from `since` drew it up to the first reset after it."""
-    import pyte
+    """The visible screen as the stream drew it up to the first "Restarting" after `since`."""
     end = raw.find(b"Restarting, please wait...", since)
     end = end + len(b"Restarting, please wait...") if end >= 0 else len(raw)
     screen = pyte.Screen(80, 50)
