@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "platform/shell_nesting.h"
 
@@ -632,13 +633,10 @@ PlatStatus PlatExecute(const PlatChar16 *CommandLine, PlatStatus *CommandStatus)
   std::u16string line = CommandLine;
   const bool nests = PlatExecuteNeedsQuietPrefix(protocol ? 1 : 0, protocol ? nonesting : nullptr) != 0;
   if (nests) line.insert(0, u"-nomap -noversion ");
-  PlatStatus status;
-  if (nests) {
-    ScreenKeeper keeper(b);
-    status = b.ExecuteInShell(line);
-  } else {
-    status = b.ExecuteInShell(line);
-  }
+  std::optional<ScreenKeeper> keeper;
+  if (nests) keeper.emplace(b);
+  const PlatStatus status = b.ExecuteInShell(line);
+  keeper.reset();
   b.executed.push_back({CommandLine, status});
   if (CommandStatus != nullptr) *CommandStatus = status;
   if (b.on_mutation) b.on_mutation(b, "execute");
