@@ -97,7 +97,9 @@ const PlatChar16 *PlatGetCurDir(void);
 
 /* Runs a command line through the shell's Execute with this program's image as
  * parent and no environment. Returns the execute call's own status; the command's
- * status goes to *CommandStatus (0 when the shell reports none). */
+ * status goes to *CommandStatus (0 when the shell reports none). What is on the
+ * screen stays there: a shell that runs the line in a nested shell does not get
+ * to clear it, and only what the command prints is added. */
 PlatStatus PlatExecute(const PlatChar16 *CommandLine, PlatStatus *CommandStatus);
 
 /* ---- Firmware services ------------------------------------------------------ */

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "platform/shell_nesting.h"
 
@@ -145,6 +146,18 @@ std::vector<std::string> Screen::Lines() const {
   std::vector<std::string> out;
   for (const auto &l : lines_) {
     std::string s = Narrow(l);
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    out.push_back(s);
+  }
+  while (!out.empty() && out.back().empty()) out.pop_back();
+  return out;
+}
+
+std::vector<std::string> Screen::Visible() const {
+  std::vector<std::string> out;
+  const uint32_t top = Top();
+  for (uint32_t i = top; i < lines_.size() && i < top + kRows; ++i) {
+    std::string s = Narrow(lines_[i]);
     while (!s.empty() && s.back() == ' ') s.pop_back();
     out.push_back(s);
   }
@@ -361,7 +374,7 @@ PlatStatus Board::RunCommandLine(std::u16string_view line) {
       // The shell's own complaint reaches the screen past any redirection. A
       // nested shell ends with an error status; a line run in place reports
       // success, so only a test beforehand can tell.
-      screen.Write(NotRecognized(args[0]));
+      con_out->OutputString(NotRecognized(args[0]));
       status = shell_mode == ShellMode::Nesting ? PLAT_NOT_FOUND : PLAT_SUCCESS;
     } else {
       // An application's status reaches the caller cut to its low 32 bits.
@@ -384,7 +397,7 @@ PlatStatus Board::RunCommandLine(std::u16string_view line) {
     }
     PutFile(path, std::move(bytes));
   } else {
-    screen.Write(out);
+    con_out->OutputString(out);
   }
   return status;
 }
@@ -398,14 +411,14 @@ PlatStatus Board::ExecuteInShell(std::u16string_view line) {
     if (start < line.size() && line[start] == u'-') {
       std::size_t end = line.find(u' ', start);
       if (end == std::u16string_view::npos) end = line.size();
-      screen.Write(NotRecognized(line.substr(start, end - start)));
+      con_out->OutputString(NotRecognized(line.substr(start, end - start)));
       return PLAT_SUCCESS;
     }
     return RunCommandLine(line.substr(start));
   }
 
   // The nested shell clears the screen before it reads its options.
-  screen.Clear();
+  con_out->ClearScreen();
   bool nomap = false, noversion = false;
   while (start < line.size() && line[start] == u'-') {
     std::size_t end = line.find(u' ', start);
@@ -417,8 +430,9 @@ PlatStatus Board::ExecuteInShell(std::u16string_view line) {
     start = line.find_first_not_of(u' ', end);
     if (start == std::u16string_view::npos) start = line.size();
   }
-  if (!noversion) screen.Write(u"UEFI Interactive Shell v2.2\r\nEDK II\r\nUEFI v2.70 (EDK II, 0x00010000)\r\n");
-  if (!nomap) screen.Write(u"Mapping table\r\n      FS0: Alias(s):HD0a1:;BLK1:\r\n");
+  if (!noversion)
+    con_out->OutputString(u"UEFI Interactive Shell v2.2\r\nEDK II\r\nUEFI v2.70 (EDK II, 0x00010000)\r\n");
+  if (!nomap) con_out->OutputString(u"Mapping table\r\n      FS0: Alias(s):HD0a1:;BLK1:\r\n");
   return RunCommandLine(line.substr(start));
 }
 
@@ -440,11 +454,28 @@ struct PlatHeciProtocol {};
 
 namespace {
 PlatHeciProtocol g_heci_token;
-}
+
+// The firmware layer's filter (platform/uefi/ScreenKeeper.c) on this board:
+// in front of con_out for one Execute, passing everything on but the clear.
+class ScreenKeeper final : public sim::TextOut {
+ public:
+  explicit ScreenKeeper(Board &board) : board_(board), console_(board.con_out) { board.con_out = this; }
+  ~ScreenKeeper() override { board_.con_out = console_; }
+  ScreenKeeper(const ScreenKeeper &) = delete;
+  ScreenKeeper &operator=(const ScreenKeeper &) = delete;
+
+  void OutputString(std::u16string_view text) override { console_->OutputString(text); }
+  void ClearScreen() override { ++board_.clears_kept; }
+
+ private:
+  Board &board_;
+  sim::TextOut *console_;
+};
+}  // namespace
 
 extern "C" {
 
-void PlatConsoleWrite(const PlatChar16 *Text) { Board::Current().screen.Write(Text); }
+void PlatConsoleWrite(const PlatChar16 *Text) { Board::Current().con_out->OutputString(Text); }
 
 void PlatConsoleGetCursor(uint32_t *Column, uint32_t *Row) {
   Board::Current().screen.Cursor(Column, Row);
@@ -612,9 +643,12 @@ PlatStatus PlatExecute(const PlatChar16 *CommandLine, PlatStatus *CommandStatus)
   const bool protocol = b.shell_mode != sim::ShellMode::OlderShell;
   const char16_t *nonesting = b.shell_mode == sim::ShellMode::NonNesting ? u"True" : u"False";
   std::u16string line = CommandLine;
-  if (PlatExecuteNeedsQuietPrefix(protocol ? 1 : 0, protocol ? nonesting : nullptr) != 0)
-    line.insert(0, u"-nomap -noversion ");
-  PlatStatus status = b.ExecuteInShell(line);
+  const bool nests = PlatExecuteNeedsQuietPrefix(protocol ? 1 : 0, protocol ? nonesting : nullptr) != 0;
+  if (nests) line.insert(0, u"-nomap -noversion ");
+  std::optional<ScreenKeeper> keeper;
+  if (nests) keeper.emplace(b);
+  const PlatStatus status = b.ExecuteInShell(line);
+  keeper.reset();
   b.executed.push_back({CommandLine, status});
   if (CommandStatus != nullptr) *CommandStatus = status;
   if (b.on_mutation) b.on_mutation(b, "execute");

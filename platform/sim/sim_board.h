@@ -27,9 +27,19 @@ std::string Narrow(std::u16string_view text);  // non-ASCII becomes '?'
 
 // ---- Console -----------------------------------------------------------------
 
+// The console output that the firmware's system table points at. The shell's
+// own code reaches the screen only through Board::con_out, so a program can put
+// a filter in front of it while the shell runs a command line.
+class TextOut {
+ public:
+  virtual ~TextOut() = default;
+  virtual void OutputString(std::u16string_view text) = 0;
+  virtual void ClearScreen() = 0;
+};
+
 // An 80x25 text console with unlimited history: rows scroll off the top of the
 // visible window into the history but stay readable by tests.
-class Screen {
+class Screen : public TextOut {
  public:
   static constexpr uint32_t kColumns = 80;
   static constexpr uint32_t kRows = 25;
@@ -42,8 +52,14 @@ class Screen {
   int Clears() const { return clears_; }
   void Cursor(uint32_t *column, uint32_t *row) const;
 
+  void OutputString(std::u16string_view text) override { Write(text); }
+  void ClearScreen() override { Clear(); }
+
   // Every line ever shown, trailing blanks removed.
   std::vector<std::string> Lines() const;
+  // Only the rows of the visible window, as a person sees them now (trailing
+  // blanks and empty rows at the end removed).
+  std::vector<std::string> Visible() const;
   // The same, joined with "\n" (no trailing empty lines).
   std::string Text() const;
   // Everything ever written, as written (with "\r\n").
@@ -111,9 +127,9 @@ using Program = std::function<PlatStatus(Board &board, const std::vector<std::u1
 
 // How the shell runs a command line handed to its Execute.
 //   Nesting:    the UEFI Shell as it starts by default: a nested shell runs the
-//               line; it clears the screen first and takes leading options
-//               ("-nomap -noversion") as its own, showing its banner and mapping
-//               table without them.
+//               line; it clears the screen (through con_out) first and takes
+//               leading options ("-nomap -noversion") as its own, showing its
+//               banner and mapping table without them.
 //   NonNesting: a UEFI Shell started with -nonest (`nonesting` is "True"): the
 //               line runs in place, the screen stays, and a leading option is
 //               taken as the command's name.
@@ -138,6 +154,10 @@ class Board {
 
   // Console.
   Screen screen;
+  TextOut *con_out = &screen;
+  // Clears that the platform layer's filter kept off the screen while the
+  // shell ran a command line.
+  int clears_kept = 0;
   std::deque<Key> keys;
   uint64_t key_polls = 0;
   // Called when a prompt polls an empty key queue this many times in a row;

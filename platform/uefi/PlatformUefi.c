@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "platform/shell_nesting.h"
 #include "platform/uefi/HeciProtocol.h"
+#include "platform/uefi/ScreenKeeper.h"
 
 /* ---- Console ------------------------------------------------------------ */
 
@@ -271,18 +272,21 @@ PlatExecute (
   PlatStatus        *CommandStatus
   )
 {
-  CHAR16      *Line;
-  UINTN       PrefixSize;
-  UINTN       LineSize;
-  EFI_STATUS  Status;
-  EFI_STATUS  RunStatus;
+  CHAR16         *Line;
+  UINTN          PrefixSize;
+  UINTN          LineSize;
+  BOOLEAN        Nests;
+  SCREEN_KEEPER  Keeper;
+  EFI_STATUS     Status;
+  EFI_STATUS     RunStatus;
 
   *CommandStatus = 0;
   if (CommandLine == NULL) {
     return EFI_INVALID_PARAMETER;
   }
 
-  PrefixSize = ShellNests () ? sizeof (mQuietPrefix) - sizeof (CHAR16) : 0;
+  Nests      = ShellNests ();
+  PrefixSize = Nests ? sizeof (mQuietPrefix) - sizeof (CHAR16) : 0;
   LineSize   = StrSize ((CONST CHAR16 *)CommandLine);
   Line       = AllocatePool (PrefixSize + LineSize);
   if (Line == NULL) {
@@ -292,8 +296,18 @@ PlatExecute (
   CopyMem (Line, mQuietPrefix, PrefixSize);
   CopyMem ((UINT8 *)Line + PrefixSize, CommandLine, LineSize);
 
+  //
+  // The options keep the nested shell's banner off the screen, but not the
+  // clear it makes before it reads them.
+  //
+  Keeper.Installed = FALSE;
+  if (Nests) {
+    ScreenKeeperInstall (&Keeper);
+  }
+
   RunStatus = EFI_SUCCESS;
   Status    = ShellExecute (&gImageHandle, Line, FALSE, NULL, &RunStatus);
+  ScreenKeeperRestore (&Keeper);
   FreePool (Line);
   *CommandStatus = RunStatus;
   return Status;

@@ -122,6 +122,8 @@ class Machine {
   int boots = 0;
   // Typed ahead of each run started from the script ('\0': nothing).
   char script_key = 'y';
+  // Lines the maker's script prints at each run.
+  std::vector<std::string> go_prints;
 
  private:
   uint8_t RunNavo(char key) {
@@ -185,6 +187,7 @@ class Machine {
         std::string entry = ec.PinOn() ? "on\n" : "off\n";
         log.insert(log.end(), entry.begin(), entry.end());
         board.PutFile(u"go.log", std::move(log));
+        for (const std::string &shown : go_prints) board.con_out->OutputString(sim::U16(shown) + u"\r\n");
         if (after_go) after_go(*this);
         continue;
       }

@@ -10,6 +10,7 @@
 #include "platform/shell_nesting.h"
 #include "platform/sim/sim_board.h"
 #include "tests/host/autoupdate_machine_test.h"
+#include "tests/host/fw_image_builder.h"
 
 namespace {
 
@@ -69,25 +70,25 @@ bool AnyUnrecognized(const sim::Board &board) {
   return sim::Narrow(board.screen.Raw()).find("is not recognized") != std::string::npos;
 }
 
-// Commands that run a tool through the shell. `in_place` is the screen below
-// the banner in a shell that runs lines in place, `nested` the same in one that
-// nests (each clear starts the screen's rows anew; the rows before it stay in
-// the history, and the check command's rewrite lands on its remembered row of
-// the cleared screen, as the real shell shows it). Only MeInfo.efi is there,
-// unless `no_tool`; a shell that runs lines in place reports a missing program
-// as a success, so only a test beforehand gives F03 in every shell.
+// Commands that run a tool through the shell, each after a line that the
+// technician's script printed. `shown` is the visible screen below the banner:
+// the same in every shell, since a nested shell's clears are kept off it. Only
+// MeInfo.efi is there, unless `no_tool`; a shell that runs lines in place
+// reports a missing program as a success, so only a test beforehand gives F03
+// in every shell.
 struct ToolCase {
   const char *name;
   std::vector<const char *> words;
+  const char *board_version;
   PlatStatus fitver_status;
+  const char *keys;
   uint64_t status;
   int tool_runs;
-  Lines in_place;
-  Lines nested;
+  Lines shown;
   bool no_tool = false;
 };
 
-TEST(ShellModes, ToolCommandsInEveryShell) {
+TEST(ShellModes, ToolCommandsKeepTheScreenInEveryShell) {
   auto f03 = [](const char *progress, const char *tool) -> Lines {
     return {progress, "", std::string("Error F03: An error occurs when using \"") + tool + ".\""};
   };
@@ -96,28 +97,31 @@ TEST(ShellModes, ToolCommandsInEveryShell) {
   const Lines board_txe = f03("Read Board TXE FW version...Fail", "TXEInfo.efi");
   const Lines check_txe = f03("Check TXE override Pin status...Fail", "TXEInfo.efi");
   const ToolCase cases[] = {
-      {"board display", {"-MBMEVER"}, 0, 0, 1,
-       {"Read Board ME FW version...OK", "", "ME FW version on the board: 12.0.64.1551"},
-       {"Read Board ME FW version...", "OK", "", "ME FW version on the board: 12.0.64.1551"}},
-      {"check, equal versions", {"-CHKMEVER", "-N", "12.0.64.1551"}, 0, 69, 2,
+      {"board display", {"-MBMEVER"}, "12.0.64.1551", 0, "", 0, 1,
+       {"Read Board ME FW version...OK", "", "ME FW version on the board: 12.0.64.1551"}},
+      {"check, equal versions", {"-CHKMEVER", "-N", "12.0.64.1551"}, "12.0.64.1551", 0, "", 69, 2,
        {"Check ME override Pin status...OK", "Read Board ME FW version...OK",
         "Read File ME FW version...OK", "", "ME FW version on the board: 12.0.64.1551",
         "ME FW version in the File : 12.0.64.1551", "",
-        "Your current ME firmware is already latest version."},
-       {"Check ME override Pin status...", "OK",
-        "Read Board ME FW version...Please wait(it may take a little longer)", "",
-        "Read Board ME FW version...OK", "Read File ME FW version...OK", "",
-        "ME FW version on the board: 12.0.64.1551", "ME FW version in the File : 12.0.64.1551", "",
         "Your current ME firmware is already latest version."}},
-      {"check, override state", {"-CHKMEVER", "-N", "12.0.64.1551"}, 0xC601, 1, 1,
-       {"Check ME override Pin status...Fail", "", "Error F11: It is already preparing override state."},
-       {"Check ME override Pin status...", "Fail", "",
-        "Error F11: It is already preparing override state."}},
-      {"board display, no tool", {"-MBMEVER"}, 0, 1, 0, board_me, board_me, true},
-      {"check, no tool", {"-CHKMEVER", "-N", "1.2.3.4"}, 0, 1, 0, check_me, check_me, true},
-      {"TXE board display beside the ME tool", {"-MBTXEVER"}, 0, 1, 0, board_txe, board_txe},
-      {"TXE check beside the ME tool", {"-CHKTXEVER", "-N", "1.2.3.4"}, 0, 1, 0, check_txe, check_txe},
+      {"check of an image, answered y", {"-CHKMEVER", "-F", "Q420TM07.BIN"}, "12.0.49.1534", 0, "y",
+       64, 2,
+       {"Check ME override Pin status...OK", "Read Board ME FW version...OK",
+        "Read File ME FW version...OK", "", "ME FW version on the board: 12.0.49.1534",
+        "ME FW version in the File : 12.0.64.1551", "",
+        "There is a new version of ME firmware. It is recommended to update.",
+        "Do you want to update BIOS and ME firmware (Y/N)?"}},
+      {"check, override state", {"-CHKMEVER", "-N", "12.0.64.1551"}, "12.0.64.1551", 0xC601, "", 1, 1,
+       {"Check ME override Pin status...Fail", "", "Error F11: It is already preparing override state."}},
+      {"board display, no tool", {"-MBMEVER"}, "12.0.64.1551", 0, "", 1, 0, board_me, true},
+      {"check, no tool", {"-CHKMEVER", "-N", "1.2.3.4"}, "12.0.64.1551", 0, "", 1, 0, check_me, true},
+      {"TXE board display beside the ME tool", {"-MBTXEVER"}, "12.0.64.1551", 0, "", 1, 0, board_txe},
+      {"TXE check beside the ME tool", {"-CHKTXEVER", "-N", "1.2.3.4"}, "12.0.64.1551", 0, "", 1, 0,
+       check_txe},
   };
+  fwimage::Bytes image(0x2000, 0xFF);
+  fwimage::Directory(image, 0x800, "FTPR", 9);
+  fwimage::Manifest(image, 0x900, FwVersion{12, 0, 64, 1551});
   for (ShellMode mode : {ShellMode::Nesting, ShellMode::NonNesting, ShellMode::OlderShell}) {
     for (const ToolCase &c : cases) {
       SCOPED_TRACE(std::string(ModeName(mode)) + ": " + c.name);
@@ -125,6 +129,8 @@ TEST(ShellModes, ToolCommandsInEveryShell) {
       board.shell_mode = mode;
       board.PutLegacy(0xF5A30, "$$ZAN-");
       board.SetCurDir(u"FS0:\\UPD");
+      board.PutFile(u"Q420TM07.BIN", image);
+      board.Type(c.keys);
       int runs = 0;
       if (!c.no_tool)
         board.InstallProgram(u"FS0:\\UPD\\MeInfo.efi",
@@ -132,17 +138,22 @@ TEST(ShellModes, ToolCommandsInEveryShell) {
                                          std::u16string &out) -> PlatStatus {
                                ++runs;
                                if (args.size() > 1 && args[1] == u"-fitver") return c.fitver_status;
-                               out += u"FW Version: 12.0.64.1551\r\n";
+                               out += u"FW Version: " + sim::U16(c.board_version) + u"\r\n";
                                return PLAT_SUCCESS;
                              });
+      board.screen.Write(u"echo before NAVO\r\n");
 
       EXPECT_EQ(RunNavo(c.words), c.status);
-      Lines expected = kBanner;
-      const Lines &rest = mode == ShellMode::Nesting ? c.nested : c.in_place;
-      expected.insert(expected.end(), rest.begin(), rest.end());
-      EXPECT_EQ(board.screen.Lines(), expected);
+      Lines expected{"echo before NAVO"};
+      expected.insert(expected.end(), kBanner.begin(), kBanner.end());
+      expected.insert(expected.end(), c.shown.begin(), c.shown.end());
+      EXPECT_EQ(board.screen.Visible(), expected);
+      EXPECT_EQ(board.screen.Clears(), 0);
+      // The nested shell did try: one clear for every line it ran.
+      EXPECT_EQ(board.clears_kept, mode == ShellMode::Nesting ? c.tool_runs : 0);
+      EXPECT_EQ(board.con_out, &board.screen);
       EXPECT_EQ(runs, c.tool_runs);
-      EXPECT_EQ(board.screen.Clears(), mode == ShellMode::Nesting ? c.tool_runs : 0);
+      EXPECT_TRUE(board.keys.empty());
       EXPECT_FALSE(AnyUnrecognized(board));
       EXPECT_FALSE(board.HasFile(u"MeInfoTmp.txt"));
       EXPECT_FALSE(board.HasFile(u"tmp"));
@@ -152,30 +163,42 @@ TEST(ShellModes, ToolCommandsInEveryShell) {
 }
 
 // The whole automatic update: the first run copies the script to the root,
-// turns the pin on and resets; the next start runs it to the final run.
+// turns the pin on and resets; the next start runs it to the final run, whose
+// closing box stands below what the maker's script printed.
 TEST(ShellModes, AutomaticUpdateInEveryShell) {
   using autoupdate_test::Machine;
   for (ShellMode mode : {ShellMode::Nesting, ShellMode::NonNesting, ShellMode::OlderShell}) {
     SCOPED_TRACE(ModeName(mode));
     Machine m;
     m.board.shell_mode = mode;
+    m.go_prints = {"GO.nsh: BIOS flashed", "GO.nsh: ME flashed"};
+    m.board.screen.Write(u"echo before NAVO\r\n");
     EXPECT_EQ(m.TypeCommand('y'), 0);
     EXPECT_EQ(m.State(), "Armed, pin on");
     EXPECT_EQ(m.board.executed.size(), 2u);
     for (const sim::ExecRecord &r : m.board.executed) EXPECT_EQ(r.status, PLAT_SUCCESS);
-    // Every line the commands ran on had ended: the nesting shell's clears
-    // leave these lines whole too.
-    const Lines shown = m.board.screen.Lines();
-    ASSERT_GE(shown.size(), 4u);
-    EXPECT_EQ(Lines(shown.end() - 4, shown.end()),
+    const Lines first = m.board.screen.Visible();
+    ASSERT_GE(first.size(), 5u);
+    EXPECT_EQ(first.front(), "echo before NAVO");
+    EXPECT_EQ(Lines(first.end() - 4, first.end()),
               (Lines{"Preparing Update files...OK", "Adjust EC FW override Status...OK", "",
                      "Restarting, please wait..."}));
+
+    // The restart: a new screen, on which the shell runs the root script.
+    m.board.screen = sim::Screen();
     EXPECT_EQ(m.Start(), 2);
     EXPECT_TRUE(m.problems.empty());
     EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
     EXPECT_EQ(m.State(), "Idle, pin off");
     EXPECT_EQ(m.results, (std::vector<uint8_t>{0, 0}));
-    EXPECT_EQ(m.board.screen.Clears(), mode == ShellMode::Nesting ? 3 : 0);
+    const Lines final_run = m.board.screen.Visible();
+    ASSERT_GE(final_run.size(), 3u);
+    EXPECT_EQ(Lines(final_run.begin(), final_run.begin() + 2),
+              (Lines{"GO.nsh: BIOS flashed", "GO.nsh: ME flashed"}));
+    EXPECT_EQ(final_run.back(), "<Enter any key to continue>Restore FW override pin Status...OK");
+    EXPECT_EQ(m.board.screen.Clears(), 0);
+    EXPECT_EQ(m.board.clears_kept, mode == ShellMode::Nesting ? 3 : 0);
+    EXPECT_EQ(m.board.con_out, &m.board.screen);
     EXPECT_FALSE(AnyUnrecognized(m.board));
   }
 }
