@@ -12,7 +12,8 @@
 #                and .zip; SIGN_KEY=key.pem SIGN_CERT=cert.pem signs the tools
 #   make bench   build and run the benchmarks (tests/bench), time the Linux
 #                checksum tool against coreutils' `sum -s` and navo-image
-#                against `cat`, and measure both tools' peak memory
+#                against `cat`, and measure both tools' peak memory; each
+#                ratio is printed against its limit, with the processor
 #   make install install the Linux tools chksum and navo-image into
 #                $(DESTDIR)$(PREFIX)/bin and their manual pages into
 #                $(DESTDIR)$(PREFIX)/share/man/man1 (PREFIX=/usr/local); needs
@@ -104,7 +105,9 @@ build/bench/build.ninja:
 
 bench: setup build/bench/build.ninja
 	@ninja -C build/bench
-	@if [ -x build/bench/benchmarks ]; then build/bench/benchmarks; fi
+	@echo "processor: $$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+	@build/bench/benchmarks --benchmark_out=build/bench/benchmarks.json --benchmark_out_format=json
+	@tools/bench-scan.py build/bench/benchmarks.json 1.5
 	@tools/bench-chksum.sh build/bench/chksum
 	@tools/bench-navo-image.sh build/bench/navo-image build/bench/chksum
 

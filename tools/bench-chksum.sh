@@ -5,7 +5,7 @@
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/bench-lib.sh"
 TOOL="$1"
-RUNS="${2:-7}"
+RUNS="${2:-11}"
 FILE="$DATA/random-256m.bin"
 
 random_file "$FILE" 268435456
@@ -22,6 +22,4 @@ if [ "$folded" -ne "$theirs" ]; then
   exit 1
 fi
 
-t_ours=$(median_ms "$RUNS" "$TOOL" "$FILE")
-t_sum=$(median_ms "$RUNS" sum -s "$FILE")
-echo "chksum $t_ours ms, sum -s $t_sum ms (256 MiB, cached, median of $RUNS): $(ratio "$t_ours" "$t_sum" 1.2)"
+pairs chksum "sum -s" 1.0 "$RUNS" "256 MiB, cached" -- "$TOOL" "$FILE" -- sum -s "$FILE"

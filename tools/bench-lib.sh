@@ -5,10 +5,13 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 DATA="$ROOT/build/bench/data"
 mkdir -p "$DATA"
 
-# random_file PATH BYTES: pseudo-random bytes, made once.
+# random_file PATH BYTES: pseudo-random bytes, made once. Written in large
+# blocks: the page cache then holds the file in large folios, as it does after
+# reading it from disk; a file written in small pieces sits in small ones,
+# which every reader (cat and sum -s too) copies out several times slower.
 random_file() {
   if [ ! -f "$1" ] || [ "$(stat -c %s "$1")" -ne "$2" ]; then
-    head -c "$2" /dev/urandom >"$1.tmp" && mv "$1.tmp" "$1"
+    head -c "$2" /dev/urandom | dd of="$1.tmp" bs=4M iflag=fullblock status=none && mv "$1.tmp" "$1"
   fi
 }
 
@@ -21,22 +24,8 @@ put_ftpr() {
     dd of="$1" bs=1 seek="$(($2 + 0x400))" conv=notrunc status=none
 }
 
-# median_ms RUNS CMD... -> median wall-clock milliseconds of RUNS runs.
-median_ms() {
-  local runs="$1" start end
-  shift
-  local -a times=()
-  for _ in $(seq "$runs"); do
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    times+=($(( (end - start) / 1000000 )))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
-}
-
-# ratio A B LIMIT -> "ratio X.XX (limit L, ok|over)"
-ratio() {
-  awk -v a="$1" -v b="$2" -v l="$3" 'BEGIN {
-    r = (b > 0 ? a / b : 0); printf "ratio %.2f (limit %.2f, %s)", r, l, (r <= l ? "ok" : "OVER") }'
+# pairs LABEL-A LABEL-B LIMIT RUNS WHAT -- CMD-A... -- CMD-B...: one line with
+# both CPU-time medians of interleaved pairs and their ratio against LIMIT.
+pairs() {
+  /usr/bin/python3 "$ROOT/tools/bench-pairs.py" "$@"
 }

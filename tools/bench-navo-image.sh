@@ -7,7 +7,7 @@ set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/bench-lib.sh"
 TOOL="$1"
 CHKSUM="$2"
-RUNS="${3:-7}"
+RUNS="${3:-11}"
 FILE="$DATA/ftpr-end-256m.bin"
 BIG="$DATA/ftpr-end-1g.bin"
 
@@ -24,9 +24,7 @@ if [ "$found" != "12.0.64.1551" ]; then
   echo "bench-navo-image: version not found (got '$found')" >&2
   exit 1
 fi
-t_ours=$(median_ms "$RUNS" "$TOOL" "$FILE")
-t_cat=$(median_ms "$RUNS" cat "$FILE")
-echo "navo-image $t_ours ms, cat $t_cat ms (256 MiB, FTPR at the end, cached, median of $RUNS): $(ratio "$t_ours" "$t_cat" 1.5)"
+pairs navo-image cat 1.5 "$RUNS" "256 MiB, FTPR at the end, cached" -- "$TOOL" "$FILE" -- cat "$FILE"
 
 # Peak memory on 1 GiB: a sparse file (no disk space), FTPR at its end.
 if [ ! -f "$BIG" ]; then

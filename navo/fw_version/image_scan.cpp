@@ -20,6 +20,8 @@ constexpr uint32_t kEndHeaderBytes = 8;
 constexpr uint32_t kVersionOffset = 8;
 constexpr uint32_t kManifestBytes = 16;
 
+static_assert(MarkerIsMapped(kDirectoryMarker) && MarkerIsMapped(kManifestTag),
+              "a marker map must cover every marker the scan looks for");
 static_assert(kImageScanCarry + 1 == kHeaderBytes && kImageScanCarry + 1 == kManifestBytes,
               "the carry must hold every candidate still waiting for bytes");
 
@@ -33,6 +35,7 @@ struct Window {
   const uint8_t *data;
   uint64_t base;
   uint32_t size;
+  const uint64_t *map = nullptr;  // of these bytes, when the caller made one
 
   // One past the last offset that has `bytes` bytes inside the window (0 when
   // none has). Every offset still to be tried lies at or above base whenever
@@ -46,7 +49,7 @@ struct Window {
     if (from >= cap) return false;
     uint32_t found = 0;
     if (!FindMarker(data, size, static_cast<uint32_t>(from - base), static_cast<uint32_t>(cap - base),
-                    marker, &found)) {
+                    marker, &found, map)) {
       return false;
     }
     *at = base + found;
@@ -138,6 +141,10 @@ void ImageScanStart(ImageScan *scan) {
 }
 
 void ImageScanFeed(ImageScan *scan, const uint8_t *chunk, uint32_t size) {
+  ImageScanFeedMapped(scan, chunk, size, nullptr);
+}
+
+void ImageScanFeedMapped(ImageScan *scan, const uint8_t *chunk, uint32_t size, const uint64_t *map) {
   if (ImageScanDecided(*scan) || size == 0 || chunk == nullptr) return;
 
   // The seam: the carried bytes and the chunk's first ones, for the offsets
@@ -148,7 +155,7 @@ void ImageScanFeed(ImageScan *scan, const uint8_t *chunk, uint32_t size) {
   CopyBytes(seam + scan->carry_bytes, chunk, head);
   const uint32_t seam_bytes = scan->carry_bytes + head;
   ScanWindow(scan, Window{seam, scan->fed - scan->carry_bytes, seam_bytes});
-  ScanWindow(scan, Window{chunk, scan->fed, size});
+  ScanWindow(scan, Window{chunk, scan->fed, size, map});
 
   // Carry the last bytes seen: of the chunk, or of the seam when the chunk is
   // shorter than the carry (the seam then holds all of it).

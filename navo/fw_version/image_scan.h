@@ -51,6 +51,11 @@ void ImageScanStart(ImageScan *scan);
 // Continues the scan with the image's next `size` bytes.
 void ImageScanFeed(ImageScan *scan, const uint8_t *chunk, uint32_t size);
 
+// The same, with the chunk's marker map (marker_scan.h, made by
+// SumAndMapMarkers over exactly these bytes): the search then reads only the
+// blocks the map marks. The answer is the same as without it.
+void ImageScanFeedMapped(ImageScan *scan, const uint8_t *chunk, uint32_t size, const uint64_t *map);
+
 // True once further bytes cannot change the answer.
 inline bool ImageScanDecided(const ImageScan &scan) {
   return scan.phase == ImageScanPhase::Found || scan.phase == ImageScanPhase::NotFound;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -23,6 +24,10 @@ class Descriptor {
   int fd_;
 };
 
+struct FreeBuffer {
+  void operator()(uint8_t *p) const { std::free(p); }
+};
+
 bool Fail(StreamFailure *failure, StreamStage stage, int error) {
   *failure = StreamFailure{stage, error};
   return false;
@@ -39,7 +44,10 @@ bool StreamFile(const char *path, StreamSink sink, void *context, StreamFailure 
   if (S_ISDIR(st.st_mode)) return Fail(failure, StreamStage::Open, EISDIR);
   ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kStreamChunkBytes]);
+  static_assert(kStreamChunkBytes % kStreamBufferAlignment == 0, "aligned_alloc takes whole alignments");
+  const std::unique_ptr<uint8_t, FreeBuffer> buffer(
+      static_cast<uint8_t *>(std::aligned_alloc(kStreamBufferAlignment, kStreamChunkBytes)));
+  if (!buffer) return Fail(failure, StreamStage::Read, ENOMEM);
   for (;;) {
     const ssize_t n = ::read(fd.Get(), buffer.get(), kStreamChunkBytes);
     if (n < 0) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "navo/fw_version/image_scan.h"
+#include "navo/fw_version/marker_scan.h"
 #include "tests/host/fw_image_builder.h"
 
 namespace {
@@ -20,32 +21,45 @@ using fwimage::Put;
 
 // Feeds the image cut at the given offsets (ascending), each chunk an exactly
 // sized heap copy so that the sanitizers catch a read outside it.
+// The same chunks also go through a second scan with each chunk's marker map,
+// which must come to the same answer and the same findings.
 std::optional<FwVersion> ScanInChunks(const Bytes &image, const std::vector<std::size_t> &cuts,
                                       std::string *findings = nullptr) {
-  ImageScan scan;
+  ImageScan scan, mapped;
   ImageScanStart(&scan);
+  ImageScanStart(&mapped);
   std::size_t from = 0;
   auto feed = [&](std::size_t to) {
-    auto chunk = std::make_unique<uint8_t[]>(to - from + 1);
-    if (to > from) std::memcpy(chunk.get(), image.data() + from, to - from);
-    ImageScanFeed(&scan, chunk.get(), static_cast<uint32_t>(to - from));
+    const auto size = static_cast<uint32_t>(to - from);
+    auto chunk = std::make_unique<uint8_t[]>(size + 1);
+    if (to > from) std::memcpy(chunk.get(), image.data() + from, size);
+    ImageScanFeed(&scan, chunk.get(), size);
+    std::vector<uint64_t> map(MarkerMapWords(size) + 1);
+    SumAndMapMarkers(chunk.get(), size, 0, map.data());
+    ImageScanFeedMapped(&mapped, chunk.get(), size, map.data());
     from = to;
   };
   for (std::size_t cut : cuts) feed(cut);
   feed(image.size());
-  FwVersion v{7, 7, 7, 7};
+  FwVersion v{7, 7, 7, 7}, w{7, 7, 7, 7};
+  const bool found_mapped = ImageScanFinish(&mapped, &w);
   const bool found = ImageScanFinish(&scan, &v);
-  if (findings != nullptr) {
-    const ImageScanFindings f = ImageScanExplain(scan);
+  auto describe = [](const ImageScan &done) {
+    const ImageScanFindings f = ImageScanExplain(done);
     constexpr const char *kMiss[] = {"found", "no directory", "header at end", "no tag"};
     auto at = [](bool known, uint64_t offset) { return known ? std::to_string(offset) : std::string("-"); };
-    *findings = std::string(kMiss[static_cast<int>(f.miss)]) + ", directory " + at(f.has_directory, f.directory) +
-                ", tag " + at(f.has_manifest, f.manifest);
-  }
+    return std::string(kMiss[static_cast<int>(f.miss)]) + ", directory " + at(f.has_directory, f.directory) +
+           ", tag " + at(f.has_manifest, f.manifest);
+  };
+  EXPECT_EQ(describe(mapped), describe(scan));
+  if (findings != nullptr) *findings = describe(scan);
   if (!found) {
     EXPECT_EQ(v.Major, 7);  // untouched
+    EXPECT_FALSE(found_mapped);
     return std::nullopt;
   }
+  EXPECT_TRUE(found_mapped);
+  EXPECT_TRUE(w.Major == v.Major && w.Minor == v.Minor && w.HotFix == v.HotFix && w.Build == v.Build);
   return v;
 }
 
