@@ -22,23 +22,23 @@ constexpr int kVersionMinor = 1;
 constexpr int kVersionPatch = 0;
 
 uint8_t RunCommand(const ParsedCommand &parsed) {
-  switch (parsed.Command) {
+  switch (parsed.command) {
     case CommandId::CheckMe:
     case CommandId::CheckTxe:
       // Only the tool-based reads need the override state settled first.
-      if (parsed.Method == BoardReadMethod::Auto || parsed.Method == BoardReadMethod::MeInfoTool) {
-        if (!CheckPreStep(parsed.Kind)) return exit_status::kFailed;
+      if (parsed.method == BoardReadMethod::Auto || parsed.method == BoardReadMethod::MeInfoTool) {
+        if (!CheckPreStep(parsed.kind)) return exit_status::kFailed;
       }
-      return CheckFwVersion(parsed.Source, parsed.Method, parsed.Kind, parsed.Value);
+      return CheckFwVersion(parsed.source, parsed.method, parsed.kind, parsed.value);
     case CommandId::BoardMe:
     case CommandId::BoardTxe:
-      return ShowBoardFwVersion(parsed.Kind, parsed.Method);
+      return ShowBoardFwVersion(parsed.kind, parsed.method);
     case CommandId::EcPin:
-      return OverridePinCommand(parsed.PinMode);
+      return OverridePinCommand(parsed.pin_mode);
     case CommandId::EcAuto:
       return AutoUpdateCommand();
     case CommandId::FileVersion:
-      return ShowFileFwVersion(parsed.Value, parsed.Kind);
+      return ShowFileFwVersion(parsed.value, parsed.kind);
     case CommandId::None:
       break;
   }
@@ -73,7 +73,7 @@ extern "C" uint64_t NavoMain(uint64_t argc, PlatChar16 **argv) {
   }
 
   PrintBanner();
-  if (parsed.Error || parsed.Command == CommandId::None) {
+  if (parsed.error || parsed.command == CommandId::None) {
     PrintUsage();
     Print(u"\n");
     Print(u"%a\n", "Error F01: Parameters is wrong.");
