@@ -1,5 +1,6 @@
 #include "chksum/chksum.h"
 
+#include "chksum/report.h"
 #include "platform/guards.h"
 #include "platform/print.h"
 #include "platform/read_full.h"
@@ -86,7 +87,7 @@ uint64_t SumFile(const char16_t *name) {
   }
 
   plat::PoolBuffer buffer(info.FileSize);
-  if (!buffer) return kNoBufferStatus;
+  if (!buffer) return PLAT_NO_BUFFER;
 
   uint64_t count = 0;
   status = plat::ReadFull(file.Get(), buffer.Bytes(), info.FileSize, &count);
@@ -103,9 +104,9 @@ uint64_t SumFile(const char16_t *name) {
 }  // namespace
 }  // namespace chksum
 
-extern "C" uint64_t ChksumMain(uint64_t Argc, PlatChar16 **Argv) {
+extern "C" uint64_t ChksumMain(uint64_t argc, PlatChar16 **argv) {
   // The shell's count is tested on its low byte only.
-  switch (static_cast<uint8_t>(Argc)) {
+  switch (static_cast<uint8_t>(argc)) {
     case 1:
       Print(u"Usage is: CheckSum filenameUnable to open (NULL)\n");
       return PLAT_SUCCESS;
@@ -116,7 +117,7 @@ extern "C" uint64_t ChksumMain(uint64_t Argc, PlatChar16 **Argv) {
       return PLAT_SUCCESS;
   }
 
-  const char16_t *name = Argv != nullptr ? Argv[1] : nullptr;
+  const char16_t *name = argv != nullptr ? argv[1] : nullptr;
   if (name == nullptr) {
     Print(u"Usage is: CheckSum filenameUnable to open (NULL)\n");
     return PLAT_SUCCESS;

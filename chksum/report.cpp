@@ -1,6 +1,5 @@
-// The report lines, shared by CHKSUM.efi and the Linux tools that print the
-// same figures.
-#include "chksum/chksum.h"
+#include "chksum/report.h"
+
 #include "platform/print.h"
 
 namespace chksum {

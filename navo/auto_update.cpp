@@ -8,9 +8,9 @@
 #include <span>
 #include <string_view>
 
+#include "navo/cold_reset.h"
 #include "navo/console.h"
 #include "navo/ec_pin.h"
-#include "navo/main.h"
 #include "navo/types.h"
 #include "platform/guards.h"
 #include "platform/platform.h"

@@ -27,8 +27,8 @@ MethodWord TakeMethodWord(const char16_t *word, ParsedCommand *parsed) {
   } else {
     return MethodWord::Skipped;
   }
-  if (parsed->Method != BoardReadMethod::Auto) return MethodWord::Fault;
-  parsed->Method = method;
+  if (parsed->method != BoardReadMethod::Auto) return MethodWord::Fault;
+  parsed->method = method;
   return MethodWord::Set;
 }
 
@@ -51,40 +51,40 @@ class Words {
 
 // -CHKMEVER / -CHKTXEVER: "-N" with a version text or "-F" with a file name.
 bool TakeCheckCommand(Words &words, CommandId command, FwKind kind, ParsedCommand *parsed) {
-  if (parsed->Command != CommandId::None || !words.HasNext()) return false;
+  if (parsed->command != CommandId::None || !words.HasNext()) return false;
   char16_t *option = UpcaseInPlace(words.Next());
   if (WordIs(option, u"-N")) {
-    parsed->Source = VersionSource::SourceNumber;
+    parsed->source = VersionSource::SourceNumber;
   } else if (WordIs(option, u"-F")) {
-    parsed->Source = VersionSource::SourceFile;
+    parsed->source = VersionSource::SourceFile;
   } else {
     return false;
   }
   if (!words.HasNext()) return false;
-  parsed->Value = words.Next();
-  parsed->Command = command;
-  parsed->Kind = kind;
+  parsed->value = words.Next();
+  parsed->command = command;
+  parsed->kind = kind;
   return true;
 }
 
 // -FILEMEVER / -FILETXEVER: the next word is the file name, whatever it looks like.
 bool TakeFileCommand(Words &words, FwKind kind, ParsedCommand *parsed) {
-  if (parsed->Command != CommandId::None || !words.HasNext()) return false;
-  parsed->Value = words.Next();
-  parsed->Command = CommandId::FileVersion;
-  parsed->Kind = kind;
+  if (parsed->command != CommandId::None || !words.HasNext()) return false;
+  parsed->value = words.Next();
+  parsed->command = CommandId::FileVersion;
+  parsed->kind = kind;
   return true;
 }
 
 bool TakePinCommand(Words &words, ParsedCommand *parsed) {
-  if (parsed->Command != CommandId::None) return false;
-  parsed->Command = CommandId::EcPin;
+  if (parsed->command != CommandId::None) return false;
+  parsed->command = CommandId::EcPin;
   if (!words.HasNext()) return true;
   char16_t *option = UpcaseInPlace(words.Next());
   if (WordIs(option, u"-ON")) {
-    parsed->PinMode = OverridePinMode::PinOn;
+    parsed->pin_mode = OverridePinMode::PinOn;
   } else if (WordIs(option, u"-OFF")) {
-    parsed->PinMode = OverridePinMode::PinOff;
+    parsed->pin_mode = OverridePinMode::PinOff;
   } else {
     return false;
   }
@@ -92,9 +92,9 @@ bool TakePinCommand(Words &words, ParsedCommand *parsed) {
 }
 
 bool TakeSimpleCommand(CommandId command, FwKind kind, ParsedCommand *parsed) {
-  if (parsed->Command != CommandId::None) return false;
-  parsed->Command = command;
-  parsed->Kind = kind;
+  if (parsed->command != CommandId::None) return false;
+  parsed->command = command;
+  parsed->kind = kind;
   return true;
 }
 
@@ -107,7 +107,7 @@ bool TakeWord(Words &words, ParsedCommand *parsed) {
   if (WordIs(word, u"-MBTXEVER")) return TakeSimpleCommand(CommandId::BoardTxe, FwKind::Txe, parsed);
   // After the two ME commands that read the board, the remaining words only
   // choose the read method; the rest are skipped.
-  if (parsed->Command == CommandId::CheckMe || parsed->Command == CommandId::BoardMe) {
+  if (parsed->command == CommandId::CheckMe || parsed->command == CommandId::BoardMe) {
     return TakeMethodWord(word, parsed) != MethodWord::Fault;
   }
   if (WordIs(word, u"-CHKMEVER")) return TakeCheckCommand(words, CommandId::CheckMe, FwKind::Me, parsed);
@@ -125,14 +125,14 @@ ImmediateSwitch ScanCommandLine(uint64_t argc, char16_t **argv, ParsedCommand *p
   for (Words words(argc, argv); !words.AtEnd(); words.Advance()) {
     const char16_t *word = UpcaseInPlace(words.Current());
     if (word == nullptr) {
-      parsed->Error = true;
+      parsed->error = true;
       break;
     }
     if (WordIs(word, u"-VER")) return ImmediateSwitch::Version;
     if (WordIs(word, u"-COLDRST")) return ImmediateSwitch::ColdReset;
     if (WordIs(word, u"-H")) return ImmediateSwitch::Help;
     if (!TakeWord(words, parsed)) {
-      parsed->Error = true;
+      parsed->error = true;
       break;
     }
   }

@@ -1,10 +1,9 @@
-// Console and file services shared by the utility's commands.
+// Console services shared by the utility's commands.
 #include "navo/console.h"
 
 #include <cstddef>
 
 #include "platform/print.h"
-#include "platform/read_full.h"
 
 namespace {
 
@@ -60,13 +59,6 @@ constexpr bool UsageRowsHaveWidth() {
 }
 static_assert(UsageRowsHaveWidth(), "every usage row must be exactly 69 characters wide");
 
-// Prints "Fail" and an empty line to close the caller's open progress line,
-// unless traces have already broken that line.
-void PrintLoadFailure(uint8_t verbose, const char16_t *error_line) {
-  if (verbose == 0) Print(u"Fail\n\n");
-  Print(error_line);
-}
-
 }  // namespace
 
 uint8_t PromptUser(const char16_t *message, PromptKind kind) {
@@ -100,46 +92,4 @@ char16_t *UpcaseInPlace(char16_t *text) {
 
 void PrintUsage() {
   for (const auto &row : kUsage) Print(u"%a\n", row);
-}
-
-PlatStatus LoadWholeFile(const char16_t *name, PlatFile *handle, PlatFileInfo *info, void **buffer,
-                         uint64_t *size, uint8_t verbose) {
-  // Whatever the caller finds in the out-parameters is its own to release, so
-  // they never hold stale values, whichever step fails.
-  *handle = nullptr;
-  *info = PlatFileInfo{};
-  *buffer = nullptr;
-  *size = 0;
-
-  PlatStatus status = PLAT_INVALID_PARAMETER;
-  if (name != nullptr) status = PlatFileOpenByName(name, PLAT_FILE_MODE_READ, handle);
-  if (PLAT_IS_ERROR(status) || *handle == nullptr) {
-    *handle = nullptr;
-    if (!PLAT_IS_ERROR(status)) status = PLAT_DEVICE_ERROR;
-    PrintLoadFailure(verbose, u"Error F04: Open File failed!\n");
-    return status;
-  }
-
-  // Without the file's size nothing can be read: reported like a failed read.
-  status = PlatFileGetInfo(*handle, info);
-  if (PLAT_IS_ERROR(status)) {
-    *info = PlatFileInfo{};
-    PrintLoadFailure(verbose, u"Error F06: Read File failed!\n");
-    return status;
-  }
-
-  *buffer = PlatAllocateZeroPool(info->FileSize);
-  if (*buffer == nullptr) {
-    PrintLoadFailure(verbose, u"Error F05: Allocate a memory buffer error!\n");
-    return 9;
-  }
-
-  // *size is what was actually read: only that much of the buffer is ever
-  // handed on as the file's bytes.
-  status = plat::ReadFull(*handle, static_cast<uint8_t *>(*buffer), info->FileSize, size);
-  if (PLAT_IS_ERROR(status)) {
-    PrintLoadFailure(verbose, u"Error F06: Read File failed!\n");
-    return status;
-  }
-  return PLAT_SUCCESS;
 }

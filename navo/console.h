@@ -1,4 +1,4 @@
-// Console and file services shared by the utility's commands.
+// Console services shared by the utility's commands.
 #ifndef NAVO_CONSOLE_H_
 #define NAVO_CONSOLE_H_
 
@@ -17,11 +17,5 @@ char16_t *UpcaseInPlace(char16_t *text);
 
 // The usage table and its closing frame row (the banner is the box's top).
 void PrintUsage();
-
-// Reads a whole file into a pool buffer of exactly its size. Whatever lands in
-// the out-parameters belongs to the caller (close the handle, free the buffer),
-// on success and on failure alike.
-PlatStatus LoadWholeFile(const char16_t *name, PlatFile *handle, PlatFileInfo *info, void **buffer,
-                         uint64_t *size, uint8_t verbose);
 
 #endif  // NAVO_CONSOLE_H_

@@ -4,10 +4,12 @@
 
 #include "navo/auto_update.h"
 #include "navo/board_check.h"
+#include "navo/cold_reset.h"
 #include "navo/command_line.h"
 #include "navo/console.h"
 #include "navo/ec_pin.h"
-#include "navo/fw_version/commands.h"
+#include "navo/fw_version/check_command.h"
+#include "navo/fw_version/show_commands.h"
 #include "navo/pre_step.h"
 #include "navo/types.h"
 #include "platform/platform.h"
@@ -19,27 +21,24 @@ constexpr int kVersionMajor = 1;
 constexpr int kVersionMinor = 1;
 constexpr int kVersionPatch = 0;
 
-constexpr uint16_t kResetControlPort = 0xCF9;
-constexpr uint8_t kFullResetWithCpu = 0x0E;
-
 uint8_t RunCommand(const ParsedCommand &parsed) {
-  switch (parsed.Command) {
+  switch (parsed.command) {
     case CommandId::CheckMe:
     case CommandId::CheckTxe:
       // Only the tool-based reads need the override state settled first.
-      if (parsed.Method == BoardReadMethod::Auto || parsed.Method == BoardReadMethod::MeInfoTool) {
-        if (!CheckPreStep(parsed.Kind)) return exit_status::kFailed;
+      if (parsed.method == BoardReadMethod::Auto || parsed.method == BoardReadMethod::MeInfoTool) {
+        if (!CheckPreStep(parsed.kind)) return exit_status::kFailed;
       }
-      return CheckFwVersion(parsed.Source, parsed.Method, parsed.Kind, parsed.Value);
+      return CheckFwVersion(parsed.source, parsed.method, parsed.kind, parsed.value);
     case CommandId::BoardMe:
     case CommandId::BoardTxe:
-      return ShowBoardFwVersion(parsed.Kind, parsed.Method);
+      return ShowBoardFwVersion(parsed.kind, parsed.method);
     case CommandId::EcPin:
-      return OverridePinCommand(parsed.PinMode);
+      return OverridePinCommand(parsed.pin_mode);
     case CommandId::EcAuto:
       return AutoUpdateCommand();
     case CommandId::FileVersion:
-      return ShowFileFwVersion(parsed.Value, parsed.Kind);
+      return ShowFileFwVersion(parsed.value, parsed.kind);
     case CommandId::None:
       break;
   }
@@ -48,8 +47,6 @@ uint8_t RunCommand(const ParsedCommand &parsed) {
 
 }  // namespace
 
-void ColdReset() { PlatIoWrite8(kResetControlPort, kFullResetWithCpu); }
-
 void PrintBanner() {
   Print(u"+-------------------------------------------------------------------+\n");
   Print(u"|                 ZAN Firmware Update Utility %d.%d.%d                 |\n", kVersionMajor,
@@ -57,9 +54,9 @@ void PrintBanner() {
   Print(u"+-------------------------------------------------------------------+\n");
 }
 
-extern "C" uint64_t NavoMain(uint64_t Argc, PlatChar16 **Argv) {
+extern "C" uint64_t NavoMain(uint64_t argc, PlatChar16 **argv) {
   ParsedCommand parsed;
-  switch (ScanCommandLine(Argc, Argv, &parsed)) {
+  switch (ScanCommandLine(argc, argv, &parsed)) {
     case ImmediateSwitch::Version:
       Print(u"ZAN Firmware Update Utility. Version:  %d.%d.%d\n", kVersionMajor, kVersionMinor,
             kVersionPatch);
@@ -76,7 +73,7 @@ extern "C" uint64_t NavoMain(uint64_t Argc, PlatChar16 **Argv) {
   }
 
   PrintBanner();
-  if (parsed.Error || parsed.Command == CommandId::None) {
+  if (parsed.error || parsed.command == CommandId::None) {
     PrintUsage();
     Print(u"\n");
     Print(u"%a\n", "Error F01: Parameters is wrong.");

@@ -40,6 +40,10 @@ typedef uint64_t PlatStatus;
 
 #define PLAT_IS_ERROR(s) (((s) & PLAT_ERROR_BIT) != 0)
 
+/* Not a UEFI status: what both tools return when a whole file's buffer cannot
+ * be had. Their callers know it as a bare 9, without the error bit. */
+#define PLAT_NO_BUFFER            9ULL
+
 /* ---- Console ------------------------------------------------------------ */
 
 /* Writes text exactly as given (the formatter has already turned "\n" into

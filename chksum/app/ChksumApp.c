@@ -6,13 +6,7 @@
 #include <Uefi.h>
 #include <Library/ShellCEntryLib.h>
 
-#include "platform/platform.h"
-
-uint64_t
-ChksumMain (
-  uint64_t    Argc,
-  PlatChar16  **Argv
-  );
+#include "chksum/chksum.h"
 
 INTN
 EFIAPI

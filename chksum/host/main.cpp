@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "chksum/chksum.h"
+#include "chksum/report.h"
 #include "platform/posix/byte_names.h"
 #include "platform/posix/file_stream.h"
 #include "platform/posix/tool_io.h"

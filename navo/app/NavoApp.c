@@ -5,13 +5,7 @@
 #include <Uefi.h>
 #include <Library/ShellCEntryLib.h>
 
-#include "platform/platform.h"
-
-uint64_t
-NavoMain (
-  uint64_t    Argc,
-  PlatChar16  **Argv
-  );
+#include "navo/main.h"
 
 INTN
 EFIAPI

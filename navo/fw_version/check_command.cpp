@@ -1,8 +1,9 @@
 // -CHKMEVER/-CHKTXEVER: compare the board's firmware version with a file's or a
 // typed one, advise, ask, and hand the answer to the calling script.
+#include "navo/fw_version/check_command.h"
+
 #include "navo/console.h"
 #include "navo/fw_version/board_version.h"
-#include "navo/fw_version/commands.h"
 #include "navo/fw_version/image_version.h"
 #include "navo/fw_version/update_decision.h"
 #include "navo/fw_version/version_text.h"

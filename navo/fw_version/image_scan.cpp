@@ -1,6 +1,5 @@
 #include "navo/fw_version/image_scan.h"
 
-#include "navo/fw_version/image_version.h"
 #include "navo/fw_version/marker_scan.h"
 
 namespace {

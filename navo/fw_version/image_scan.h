@@ -87,4 +87,11 @@ struct ImageScanFindings {
 // What a scan that ImageScanFinish has ended found, and where.
 ImageScanFindings ImageScanExplain(const ImageScan &scan);
 
+// The FTPR partition: *start is its directory header, *end its last byte (the
+// byte before the next "$CPD" whose entry count has zero upper bytes, or the
+// image's last byte). Returns false, leaving both untouched, when there is no
+// FTPR directory with all 16 header bytes inside the image. Same rules and
+// code as the scan above, over the whole buffer.
+bool FindFtprPartition(const uint8_t *image, uint32_t size, uint32_t *start, uint32_t *end);
+
 #endif  // NAVO_FW_VERSION_IMAGE_SCAN_H_

@@ -23,11 +23,4 @@ PlatStatus ReadImageFwVersion(const char16_t *file_name, FwVersion *version);
 // version bytes would run past the image's end does not count.
 PlatStatus FindManifestVersion(const uint8_t *image, uint32_t size, FwVersion *version);
 
-// The FTPR partition: *start is its directory header, *end its last byte (the
-// byte before the next "$CPD" whose entry count has zero upper bytes, or the
-// image's last byte). Returns false, leaving both untouched, when there is no
-// FTPR directory with all 16 header bytes inside the image. Same rules and
-// code as image_scan.h, over the whole buffer.
-bool FindFtprPartition(const uint8_t *image, uint32_t size, uint32_t *start, uint32_t *end);
-
 #endif  // NAVO_FW_VERSION_IMAGE_VERSION_H_

@@ -1,8 +1,7 @@
 #include "navo/fw_version/info_tool.h"
 
-#include "navo/console.h"
+#include "navo/file_loader.h"
 #include "navo/fw_version/version_text.h"
-#include "platform/guards.h"
 #include "platform/print.h"
 
 namespace {
@@ -72,28 +71,22 @@ PlatStatus ReadInfoToolVersion(const InfoTool &tool, FwVersion *version, uint8_t
   }
   PlatStall(kSettleMicroseconds);
 
-  plat::FileGuard file;
-  PlatFileInfo info{};
-  void *data = nullptr;
-  uint64_t size = 0;
-  status = LoadWholeFile(tool.output_file, file.Out(), &info, &data, &size, verbose);
-  plat::PoolBuffer buffer;
-  buffer.Adopt(data, size);
+  LoadedFile output;
+  status = LoadWholeFile(tool.output_file, verbose, &output);
   if (status != PLAT_SUCCESS) return status;
-  const uint64_t bytes = data == nullptr ? 0 : (size < info.FileSize ? size : info.FileSize);
 
   char16_t text[kVersionTextChars + 1] = {};
   // An odd last byte is no character; the byte-order mark is just one more.
-  if (FindVersionText(static_cast<const uint8_t *>(data), bytes / 2, text) !=
+  if (FindVersionText(output.buffer.Bytes(), output.Length() / 2, text) !=
       VersionTextSearch::Found) {
-    file.Close();
+    output.file.Close();
     if (!verbose) Print(u"Fail\n\n");
     Print(u"Error F07: Not Find Version sting.\n");
     return PLAT_NOT_FOUND;
   }
   if (verbose) Print(tool.trace_text, static_cast<const char16_t *>(text));
   ParseFwVersionText(text, version);
-  file.Close();
+  output.file.Close();
   if (!verbose) PlatFileDeleteByName(tool.output_file);
   return PLAT_SUCCESS;
 }

@@ -1,6 +1,7 @@
 // -FILEMEVER/-FILETXEVER and -MBMEVER/-MBTXEVER: show a version, decide nothing.
+#include "navo/fw_version/show_commands.h"
+
 #include "navo/fw_version/board_version.h"
-#include "navo/fw_version/commands.h"
 #include "navo/fw_version/image_version.h"
 #include "platform/platform.h"
 #include "platform/print.h"

@@ -1,6 +1,7 @@
 // Choosing the client to connect to by kind.
 #include "navo/heci/client_kinds.h"
 
+#include "navo/heci/connect.h"
 #include "navo/heci/fwu_status.h"
 
 namespace {
@@ -24,19 +25,19 @@ int GuidIndexOf(ClientKind kind) {
 
 }  // namespace
 
-FwuStatus ConnectClientByKind(ClientKind Kind, HeciClient *Client) {
-  if (Client == nullptr) return fwu::kInvalidParameter;
+FwuStatus ConnectClientByKind(ClientKind kind, HeciClient *client) {
+  if (client == nullptr) return fwu::kInvalidParameter;
 
-  if (Kind == client_kind::kMkhiOrFallback) {
-    FwuStatus status = ConnectClient(&ClientGuidTable[client_kind::kMkhiIndex], Client);
+  if (kind == client_kind::kMkhiOrFallback) {
+    FwuStatus status = ConnectClient(&ClientGuidTable[client_kind::kMkhiIndex], client);
     if (status == fwu::kSuccess) {
-      if (Client->ProtocolVersion == 1) return fwu::kSuccess;
-      DisconnectClient(Client);
+      if (client->ProtocolVersion == 1) return fwu::kSuccess;
+      DisconnectClient(client);
     }
-    return ConnectClient(&ClientGuidTable[client_kind::kMkhiFallbackIndex], Client);
+    return ConnectClient(&ClientGuidTable[client_kind::kMkhiFallbackIndex], client);
   }
 
-  int index = GuidIndexOf(Kind);
+  int index = GuidIndexOf(kind);
   if (index < 0) return fwu::kInvalidParameter;
-  return ConnectClient(&ClientGuidTable[static_cast<unsigned>(index)], Client);
+  return ConnectClient(&ClientGuidTable[static_cast<unsigned>(index)], client);
 }

@@ -48,10 +48,6 @@ inline constexpr std::array<PlatGuid, 19> ClientGuidTable = {
 };
 
 // Connects the caller's (zeroed) record to the client of that kind.
-FwuStatus ConnectClientByKind(ClientKind Kind, HeciClient *Client);
-
-// The FwuStatus for a client's result code; 3 for a code the kind's table
-// does not hold and for a kind without a table.
-FwuStatus MapClientStatus(uint32_t Code, ClientKind Kind);
+FwuStatus ConnectClientByKind(ClientKind kind, HeciClient *client);
 
 #endif  // NAVO_HECI_CLIENT_KINDS_H_

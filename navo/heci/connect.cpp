@@ -1,10 +1,10 @@
-// Finding a firmware client on the HECI bus, connecting and disconnecting.
+#include "navo/heci/connect.h"
+
 #include <cstring>
 
 #include "navo/heci/fwu_status.h"
 #include "navo/heci/hbm.h"
 #include "navo/heci/heci_bus.h"
-#include "navo/heci/heci_client.h"
 
 namespace {
 
@@ -66,16 +66,16 @@ FwuStatus FindClient(const PlatGuid *guid, HeciClient *client,
 
 }  // namespace
 
-FwuStatus ConnectClient(const PlatGuid *ClientGuid, HeciClient *Client) {
-  if (Client == nullptr || ClientGuid == nullptr) return fwu::kInvalidParameter;
+FwuStatus ConnectClient(const PlatGuid *client_guid, HeciClient *client) {
+  if (client == nullptr || client_guid == nullptr) return fwu::kInvalidParameter;
 
   // A record still marked connected is closed first. Its failure is not
   // reported: the connect goes on in any case.
-  if (Client->IsConnected != 0) {
-    if (Client->IsFixedAddress != 0 || DisconnectExchange(Client->MeAddress)) Client->IsConnected = 0;
+  if (client->IsConnected != 0) {
+    if (client->IsFixedAddress != 0 || DisconnectExchange(client->MeAddress)) client->IsConnected = 0;
   }
-  Client->IsFixedAddress = 0;
-  Client->MeAddress = 0;
+  client->IsFixedAddress = 0;
+  client->MeAddress = 0;
 
   if (PLAT_IS_ERROR(HeciLocate())) return fwu::kNoClient;
   if (PLAT_IS_ERROR(HeciResetDevice(kHeciDevice))) return fwu::kNoClient;
@@ -84,23 +84,23 @@ FwuStatus ConnectClient(const PlatGuid *ClientGuid, HeciClient *Client) {
   if (status != fwu::kSuccess) return status;
 
   hbm::Message<hbm::kPropertiesResponseLength> properties;
-  status = FindClient(ClientGuid, Client, &properties);
+  status = FindClient(client_guid, client, &properties);
   if (status != fwu::kSuccess) return status;
 
   const uint8_t *p = properties.bytes();
-  std::memcpy(&Client->ClientGuid, p + hbm::kPropGuid, sizeof(PlatGuid));
-  Client->ProtocolVersion = p[hbm::kPropProtocolVersion];
-  Client->MaxConnections = p[hbm::kPropMaxConnections];
-  Client->SingleReceiveBuffer = p[hbm::kPropSingleReceiveBuffer];
+  std::memcpy(&client->ClientGuid, p + hbm::kPropGuid, sizeof(PlatGuid));
+  client->ProtocolVersion = p[hbm::kPropProtocolVersion];
+  client->MaxConnections = p[hbm::kPropMaxConnections];
+  client->SingleReceiveBuffer = p[hbm::kPropSingleReceiveBuffer];
 
   if (p[hbm::kPropFixedAddress] != 0) {
-    Client->MeAddress = p[hbm::kPropFixedAddress];
-    Client->IsFixedAddress = 1;
-    Client->IsConnected = 1;
+    client->MeAddress = p[hbm::kPropFixedAddress];
+    client->IsFixedAddress = 1;
+    client->IsConnected = 1;
     return fwu::kSuccess;
   }
 
-  auto request = hbm::Request(hbm::kConnectRequest, Client->MeAddress, hbm::kHostClientAddress);
+  auto request = hbm::Request(hbm::kConnectRequest, client->MeAddress, hbm::kHostClientAddress);
   if (PLAT_IS_ERROR(SendBus(request.words, request.kLength))) return fwu::kSendReceiveFailed;
   hbm::Message<hbm::kConnectResponseLength> response;
   if (PLAT_IS_ERROR(ReadBus(&response))) return fwu::kSendReceiveFailed;
@@ -113,17 +113,17 @@ FwuStatus ConnectClient(const PlatGuid *ClientGuid, HeciClient *Client) {
   hbm::Message<hbm::kFlowControlLength> credit;
   if (PLAT_IS_ERROR(ReadBus(&credit))) return fwu::kFlowControlFailed;
 
-  Client->IsConnected = 1;
+  client->IsConnected = 1;
   return fwu::kSuccess;
 }
 
-FwuStatus DisconnectClient(HeciClient *Client) {
-  if (Client == nullptr) return fwu::kInvalidParameter;
-  if (Client->IsFixedAddress != 0) {
-    Client->IsConnected = 0;
+FwuStatus DisconnectClient(HeciClient *client) {
+  if (client == nullptr) return fwu::kInvalidParameter;
+  if (client->IsFixedAddress != 0) {
+    client->IsConnected = 0;
     return fwu::kSuccess;
   }
-  if (!DisconnectExchange(Client->MeAddress)) return fwu::kDisconnectFailed;
-  Client->IsConnected = 0;
+  if (!DisconnectExchange(client->MeAddress)) return fwu::kDisconnectFailed;
+  client->IsConnected = 0;
   return fwu::kSuccess;
 }

@@ -17,29 +17,29 @@ PlatStatus HeciLocate() {
   return PLAT_SUCCESS;
 }
 
-PlatStatus HeciReadMsg(uint32_t Device, uint32_t Blocking, uint32_t *Buffer, uint32_t *Length) {
-  if (Buffer == nullptr || Length == nullptr) return PLAT_INVALID_PARAMETER;
+PlatStatus HeciReadMsg(uint32_t device, uint32_t blocking, uint32_t *buffer, uint32_t *length) {
+  if (buffer == nullptr || length == nullptr) return PLAT_INVALID_PARAMETER;
   PlatStatus status = HeciLocate();
   if (PLAT_IS_ERROR(status)) return status;
-  uint32_t room = *Length;
-  status = PlatHeciReadMsg(g_heci, Device, Blocking, Buffer, Length);
+  uint32_t room = *length;
+  status = PlatHeciReadMsg(g_heci, device, blocking, buffer, length);
   // Callers index the buffer by the received length; a protocol that claims
   // more than it was given room for must not lead them past the buffer's end.
-  if (*Length > room) *Length = room;
+  if (*length > room) *length = room;
   return status;
 }
 
-PlatStatus HeciSendMsg(uint32_t Device, const uint32_t *Message, uint32_t Length,
-                       uint8_t HostAddress, uint8_t MeAddress) {
+PlatStatus HeciSendMsg(uint32_t device, const uint32_t *message, uint32_t length,
+                       uint8_t host_address, uint8_t me_address) {
   PlatStatus status = HeciLocate();
   if (PLAT_IS_ERROR(status)) return status;
-  return PlatHeciSendMsg(g_heci, Device, Message, Length, HostAddress, MeAddress);
+  return PlatHeciSendMsg(g_heci, device, message, length, host_address, me_address);
 }
 
-PlatStatus HeciResetDevice(uint32_t Device) {
+PlatStatus HeciResetDevice(uint32_t device) {
   PlatStatus status = HeciLocate();
   if (PLAT_IS_ERROR(status)) return status;
-  return PlatHeciReset(g_heci, Device);
+  return PlatHeciReset(g_heci, device);
 }
 
 extern "C" void NavoHeciForgetProtocol(void) { g_heci = nullptr; }

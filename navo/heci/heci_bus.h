@@ -15,12 +15,12 @@ inline constexpr uint32_t kHeciBlocking = 1;
 // Status of the lookup (PLAT_SUCCESS once the interface is kept).
 PlatStatus HeciLocate();
 
-// *Length: room in bytes in, bytes received out. Never reports more bytes
+// *length: room in bytes in, bytes received out. Never reports more bytes
 // than the room it was given, whatever the protocol says.
-PlatStatus HeciReadMsg(uint32_t Device, uint32_t Blocking, uint32_t *Buffer, uint32_t *Length);
-PlatStatus HeciSendMsg(uint32_t Device, const uint32_t *Message, uint32_t Length,
-                       uint8_t HostAddress, uint8_t MeAddress);
-PlatStatus HeciResetDevice(uint32_t Device);
+PlatStatus HeciReadMsg(uint32_t device, uint32_t blocking, uint32_t *buffer, uint32_t *length);
+PlatStatus HeciSendMsg(uint32_t device, const uint32_t *message, uint32_t length,
+                       uint8_t host_address, uint8_t me_address);
+PlatStatus HeciResetDevice(uint32_t device);
 
 // Drops the kept interface. The program never needs this; host test harnesses
 // call it when they replace the simulated platform under a running process.

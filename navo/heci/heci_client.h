@@ -1,6 +1,5 @@
-// One connection to a firmware client of the ME over the HECI bus: finding the
-// client by its protocol GUID, connecting, sending and receiving under the bus's
-// flow control, disconnecting. Nothing here prints.
+// The record of one connection to a firmware client of the ME over the HECI
+// bus. connect.h opens and closes it, transfer.h carries messages over it.
 //
 // Calling order: ConnectClient, any number of ClientSend/ClientReceive pairs,
 // DisconnectClient.
@@ -28,15 +27,5 @@ struct HeciClient {
   uint8_t IsFixedAddress;
   uint32_t IsConnected;
 };
-
-// 0, 3, 23, 28 or 32.
-FwuStatus ConnectClient(const PlatGuid *ClientGuid, HeciClient *Client);
-// Length in bytes. 0, 3, 23, 32 or 35.
-FwuStatus ClientSend(HeciClient *Client, const uint32_t *Message, uint32_t Length);
-// *Length: room in bytes in (lowered to MaxMessageLength, also when the read
-// then fails), bytes of the reply out. 0, 3, 23 or 32.
-FwuStatus ClientReceive(HeciClient *Client, uint32_t *Buffer, uint32_t *Length);
-// Sends its request also for a client that never connected. 0, 3 or 29.
-FwuStatus DisconnectClient(HeciClient *Client);
 
 #endif  // NAVO_HECI_HECI_CLIENT_H_

@@ -1,9 +1,10 @@
 // Result codes of the ME's firmware clients and the FwuStatus each stands for.
 // Only the version query's table (kind 20) is consulted by this program; the
 // others hold the rows known for their clients.
+#include "navo/heci/status_map.h"
+
 #include <span>
 
-#include "navo/heci/client_kinds.h"
 #include "navo/heci/fwu_status.h"
 
 namespace {
@@ -75,9 +76,9 @@ std::span<const StatusRow> TableOf(ClientKind kind) {
 
 }  // namespace
 
-FwuStatus MapClientStatus(uint32_t Code, ClientKind Kind) {
-  for (const StatusRow &row : TableOf(Kind)) {
-    if (row.code == Code) return row.status;
+FwuStatus MapClientStatus(uint32_t code, ClientKind kind) {
+  for (const StatusRow &row : TableOf(kind)) {
+    if (row.code == code) return row.status;
   }
   return fwu::kInvalidParameter;
 }

@@ -7,14 +7,15 @@
 
 #include "navo/heci/heci_client.h"
 #include "navo/types.h"
+#include "platform/guards.h"
 
-// A zero-filled pool buffer for the client's longest message; *Size becomes
-// MaxMessageLength. The caller frees it (PlatFreePool). 0, 3 or 5.
-FwuStatus AllocReplyBuffer(const HeciClient *Client, uint32_t **Buffer, uint32_t *Size);
+// A zero-filled pool buffer for the client's longest message, in whole words,
+// into *buffer (which it replaces); *size becomes MaxMessageLength. 0, 3 or 5.
+FwuStatus AllocReplyBuffer(const HeciClient *client, plat::PoolBuffer *buffer, uint32_t *size);
 
-// Sends the request and receives the reply into Reply. *ReplyLength: size of
-// Reply in bytes in, bytes of the reply out. 0, 3, 5, 23, 32, 35 or 40.
-FwuStatus ClientTransact(HeciClient *Client, const uint32_t *Request, uint32_t RequestLength,
-                         uint32_t *Reply, uint32_t *ReplyLength);
+// Sends the request and receives the reply into reply. *reply_length: size of
+// reply in bytes in, bytes of the reply out. 0, 3, 5, 23, 32, 35 or 40.
+FwuStatus ClientTransact(HeciClient *client, const uint32_t *request, uint32_t request_length,
+                         uint32_t *reply, uint32_t *reply_length);
 
 #endif  // NAVO_HECI_TRANSACT_H_

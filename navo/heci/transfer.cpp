@@ -1,10 +1,11 @@
 // Messages to and from a connected client under the bus's flow control: the
 // host grants the ME a credit before each message, the ME grants one back
 // around its reply. Fixed-address clients take part in neither.
+#include "navo/heci/transfer.h"
+
 #include "navo/heci/fwu_status.h"
 #include "navo/heci/hbm.h"
 #include "navo/heci/heci_bus.h"
-#include "navo/heci/heci_client.h"
 
 namespace {
 
@@ -29,51 +30,51 @@ bool IsFlowControl(const uint32_t *buffer, uint32_t received) {
 
 }  // namespace
 
-FwuStatus ClientSend(HeciClient *Client, const uint32_t *Message, uint32_t Length) {
-  if (Client == nullptr || Message == nullptr || Length == 0) return fwu::kInvalidParameter;
-  if (Length > Client->MaxMessageLength) return fwu::kMessageTooLong;
+FwuStatus ClientSend(HeciClient *client, const uint32_t *message, uint32_t length) {
+  if (client == nullptr || message == nullptr || length == 0) return fwu::kInvalidParameter;
+  if (length > client->MaxMessageLength) return fwu::kMessageTooLong;
 
   uint8_t host_address = 0;
-  if (Client->IsFixedAddress == 0) {
-    auto credit = hbm::FlowControl(Client->MeAddress);
+  if (client->IsFixedAddress == 0) {
+    auto credit = hbm::FlowControl(client->MeAddress);
     if (PLAT_IS_ERROR(HeciSendMsg(kHeciDevice, credit.words, credit.kLength, hbm::kBusAddress,
                                   hbm::kBusAddress))) {
       return fwu::kFlowControlFailed;
     }
     host_address = hbm::kHostClientAddress;
   }
-  if (PLAT_IS_ERROR(HeciSendMsg(kHeciDevice, Message, Length, host_address, Client->MeAddress))) {
+  if (PLAT_IS_ERROR(HeciSendMsg(kHeciDevice, message, length, host_address, client->MeAddress))) {
     return fwu::kSendReceiveFailed;
   }
   return fwu::kSuccess;
 }
 
-FwuStatus ClientReceive(HeciClient *Client, uint32_t *Buffer, uint32_t *Length) {
-  if (Client == nullptr || Buffer == nullptr || Length == nullptr || *Length == 0) {
+FwuStatus ClientReceive(HeciClient *client, uint32_t *buffer, uint32_t *length) {
+  if (client == nullptr || buffer == nullptr || length == nullptr || *length == 0) {
     return fwu::kInvalidParameter;
   }
-  if (*Length > Client->MaxMessageLength) *Length = Client->MaxMessageLength;
-  const uint32_t room = *Length;
+  if (*length > client->MaxMessageLength) *length = client->MaxMessageLength;
+  const uint32_t room = *length;
 
   uint32_t received = 0;
-  if (PLAT_IS_ERROR(Read(Buffer, room, &received))) return fwu::kSendReceiveFailed;
+  if (PLAT_IS_ERROR(Read(buffer, room, &received))) return fwu::kSendReceiveFailed;
 
-  if (IsFlowControl(Buffer, received)) {
+  if (IsFlowControl(buffer, received)) {
     // The ME's credit came first; the reply itself is still to come.
-    ZeroBytes(Buffer, room);
-    PlatStatus status = Read(Buffer, room, &received);
+    ZeroBytes(buffer, room);
+    PlatStatus status = Read(buffer, room, &received);
     if (status == PLAT_TIMEOUT) {
       PlatStall(kLateReplyStallUs);
-      ZeroBytes(Buffer, room);
-      status = Read(Buffer, room, &received);
+      ZeroBytes(buffer, room);
+      status = Read(buffer, room, &received);
     }
     if (PLAT_IS_ERROR(status)) return fwu::kSendReceiveFailed;
-    *Length = received;
+    *length = received;
     return fwu::kSuccess;
   }
 
-  *Length = received;
-  if (Client->IsFixedAddress != 0) return fwu::kSuccess;
+  *length = received;
+  if (client->IsFixedAddress != 0) return fwu::kSuccess;
 
   // The credit the ME sends after its reply.
   hbm::Message<hbm::kFlowControlLength> credit;

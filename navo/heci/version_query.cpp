@@ -3,9 +3,11 @@
 #include <cstring>
 
 #include "navo/heci/client_kinds.h"
+#include "navo/heci/connect.h"
 #include "navo/heci/fwu_status.h"
 #include "navo/heci/hbm.h"
 #include "navo/heci/heci_client.h"
+#include "navo/heci/status_map.h"
 #include "navo/heci/transact.h"
 #include "platform/guards.h"
 
@@ -26,16 +28,15 @@ FwuStatus QueryOnClient(HeciClient *client, ImageVersionRecord *records, uint32_
   FwuStatus status = ConnectClientByKind(client_kind::kVersionQuery, client);
   if (status != fwu::kSuccess) return status;
 
-  uint32_t *buffer = nullptr;
-  uint32_t size = 0;
-  status = AllocReplyBuffer(client, &buffer, &size);
-  if (status != fwu::kSuccess) return status;
   plat::PoolBuffer reply;
-  reply.Adopt(buffer, hbm::WordRoundedSize(size));
+  uint32_t size = 0;
+  status = AllocReplyBuffer(client, &reply, &size);
+  if (status != fwu::kSuccess) return status;
 
   const uint32_t request[2] = {kGetImageVersionHeader, partition_id};
   uint32_t received = size;
-  status = ClientTransact(client, request, kRequestLength, buffer, &received);
+  status = ClientTransact(client, request, kRequestLength, static_cast<uint32_t *>(reply.Get()),
+                          &received);
   if (status != fwu::kSuccess) return status;
 
   // Nothing is read beyond the bytes the ME sent: a reply too short for a
@@ -58,39 +59,39 @@ FwuStatus QueryOnClient(HeciClient *client, ImageVersionRecord *records, uint32_
 
 }  // namespace
 
-FwuStatus QueryImageVersions(ImageVersionRecord *Records, uint32_t Capacity, uint32_t *Count,
-                             uint32_t PartitionId) {
+FwuStatus QueryImageVersions(ImageVersionRecord *records, uint32_t capacity, uint32_t *count,
+                             uint32_t partition_id) {
   HeciClient client{};
   FwuStatus status = fwu::kInvalidParameter;
-  if (Records != nullptr && Count != nullptr) {
-    status = QueryOnClient(&client, Records, Capacity, Count, PartitionId);
+  if (records != nullptr && count != nullptr) {
+    status = QueryOnClient(&client, records, capacity, count, partition_id);
   }
   // Also for a client that never connected: the ME side is left clean either way.
   DisconnectClient(&client);
   return status;
 }
 
-FwuStatus GetPartitionFwVersion(uint32_t PartitionId, uint16_t *Major, uint16_t *Minor,
-                                uint16_t *HotFix, uint16_t *Build) {
-  if (Major == nullptr || Minor == nullptr || HotFix == nullptr || Build == nullptr) {
+FwuStatus GetPartitionFwVersion(uint32_t partition_id, uint16_t *major, uint16_t *minor,
+                                uint16_t *hot_fix, uint16_t *build) {
+  if (major == nullptr || minor == nullptr || hot_fix == nullptr || build == nullptr) {
     return fwu::kInvalidParameter;
   }
   ImageVersionRecord record{};
   uint32_t count = 0;
-  FwuStatus status = QueryImageVersions(&record, 1, &count, PartitionId);
+  FwuStatus status = QueryImageVersions(&record, 1, &count, partition_id);
   if (status != fwu::kSuccess) return status;
-  *Major = record.Major;
-  *Minor = record.Minor;
-  *HotFix = record.HotFix;
-  *Build = record.Build;
+  *major = record.Major;
+  *minor = record.Minor;
+  *hot_fix = record.HotFix;
+  *build = record.Build;
   return fwu::kSuccess;
 }
 
-FwuStatus ReadHeciFwVersion(FwVersion *Version) {
-  if (Version == nullptr) return fwu::kInvalidParameter;
+FwuStatus ReadHeciFwVersion(FwVersion *version) {
+  if (version == nullptr) return fwu::kInvalidParameter;
   FwVersion read{};
   FwuStatus status = GetPartitionFwVersion(kPartitionFtpr, &read.Major, &read.Minor, &read.HotFix,
                                            &read.Build);
-  if (status == fwu::kSuccess) *Version = read;
+  if (status == fwu::kSuccess) *version = read;
   return status;
 }

@@ -24,15 +24,15 @@ struct ImageVersionRecord {
 static_assert(sizeof(ImageVersionRecord) == 88);
 static_assert(offsetof(ImageVersionRecord, Major) == 12 && offsetof(ImageVersionRecord, Build) == 18);
 
-// Fills up to Capacity records; *Count: records delivered. 0 on success.
-FwuStatus QueryImageVersions(ImageVersionRecord *Records, uint32_t Capacity, uint32_t *Count,
-                             uint32_t PartitionId);
+// Fills up to capacity records; *count: records delivered. 0 on success.
+FwuStatus QueryImageVersions(ImageVersionRecord *records, uint32_t capacity, uint32_t *count,
+                             uint32_t partition_id);
 
 // The version of one partition, which must be the only record of the reply.
-FwuStatus GetPartitionFwVersion(uint32_t PartitionId, uint16_t *Major, uint16_t *Minor,
-                                uint16_t *HotFix, uint16_t *Build);
+FwuStatus GetPartitionFwVersion(uint32_t partition_id, uint16_t *major, uint16_t *minor,
+                                uint16_t *hot_fix, uint16_t *build);
 
-// The FTPR version into *Version on success; on failure *Version is untouched.
-FwuStatus ReadHeciFwVersion(FwVersion *Version);
+// The FTPR version into *version on success; on failure *version is untouched.
+FwuStatus ReadHeciFwVersion(FwVersion *version);
 
 #endif  // NAVO_HECI_VERSION_QUERY_H_

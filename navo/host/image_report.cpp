@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "chksum/chksum.h"
+#include "chksum/report.h"
 #include "navo/host/json_text.h"
 #include "platform/posix/byte_names.h"
 #include "platform/print.h"

@@ -11,7 +11,7 @@
 #include "navo/fw_version/version_text.h"
 #include "navo/host/image_facts.h"
 #include "navo/host/image_report.h"
-#include "platform/posix/posix_console.h"
+#include "platform/posix/posix_platform.h"
 #include "platform/posix/tool_io.h"
 
 namespace {

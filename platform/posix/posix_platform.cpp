@@ -14,7 +14,7 @@
 #include "platform/platform.h"
 #include "platform/posix/byte_names.h"
 #include "platform/posix/file_stream.h"
-#include "platform/posix/posix_console.h"
+#include "platform/posix/posix_platform.h"
 
 namespace {
 

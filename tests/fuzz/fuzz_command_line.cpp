@@ -153,14 +153,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   for (std::size_t i = 0; i < words.size(); ++i) FUZZ_CHECK(model_words[i] == v.argv[i]);
   FUZZ_CHECK(immediate == e.immediate);
   if (immediate == ImmediateSwitch::None) {
-    FUZZ_CHECK(parsed.Error == e.error);
-    if (!parsed.Error) {
-      FUZZ_CHECK(parsed.Command == e.command);
-      FUZZ_CHECK(static_cast<uint8_t>(parsed.Kind) == e.kind);
-      FUZZ_CHECK(static_cast<uint8_t>(parsed.Method) == e.method);
-      FUZZ_CHECK(parsed.PinMode == e.pin);
-      FUZZ_CHECK(parsed.Source == e.source);
-      FUZZ_CHECK(parsed.Value == (e.value == 0 ? nullptr : v.argv[e.value]));
+    FUZZ_CHECK(parsed.error == e.error);
+    if (!parsed.error) {
+      FUZZ_CHECK(parsed.command == e.command);
+      FUZZ_CHECK(static_cast<uint8_t>(parsed.kind) == e.kind);
+      FUZZ_CHECK(static_cast<uint8_t>(parsed.method) == e.method);
+      FUZZ_CHECK(parsed.pin_mode == e.pin);
+      FUZZ_CHECK(parsed.source == e.source);
+      FUZZ_CHECK(parsed.value == (e.value == 0 ? nullptr : v.argv[e.value]));
     }
   }
 

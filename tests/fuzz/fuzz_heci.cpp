@@ -20,9 +20,11 @@
 #include <vector>
 
 #include "navo/heci/client_kinds.h"
+#include "navo/heci/connect.h"
 #include "navo/heci/heci_bus.h"
 #include "navo/heci/heci_client.h"
 #include "navo/heci/transact.h"
+#include "navo/heci/transfer.h"
 #include "navo/heci/version_query.h"
 #include "platform/sim/sim_board.h"
 #include "tests/fuzz/support/fuzz_input.h"

@@ -128,21 +128,21 @@ TEST(FrontCommandLine, ScanRules) {
     SCOPED_TRACE(Describe(c));
     Argv args(c.words);
     ParsedCommand parsed;
-    parsed.Error = !c.error;  // the scan must start from a clean record
-    parsed.Value = u"stale";
+    parsed.error = !c.error;  // the scan must start from a clean record
+    parsed.value = u"stale";
     EXPECT_EQ(ScanCommandLine(args.argc(), args.argv(), &parsed), c.immediate);
-    EXPECT_EQ(parsed.Error, c.error);
+    EXPECT_EQ(parsed.error, c.error);
     if (c.error) continue;  // the other fields are not looked at after a fault
-    EXPECT_EQ(parsed.Command, c.command);
-    EXPECT_EQ(static_cast<int>(parsed.Kind), c.kind);
-    EXPECT_EQ(parsed.Method, c.method);
-    EXPECT_EQ(parsed.PinMode, c.pin);
-    EXPECT_EQ(parsed.Source, c.source);
+    EXPECT_EQ(parsed.command, c.command);
+    EXPECT_EQ(static_cast<int>(parsed.kind), c.kind);
+    EXPECT_EQ(parsed.method, c.method);
+    EXPECT_EQ(parsed.pin_mode, c.pin);
+    EXPECT_EQ(parsed.source, c.source);
     if (c.value_word == kNoValue) {
-      EXPECT_EQ(parsed.Value, nullptr);
+      EXPECT_EQ(parsed.value, nullptr);
     } else {
       // The very word of the vector, not a copy.
-      EXPECT_EQ(parsed.Value, args.storage[c.value_word].data());
+      EXPECT_EQ(parsed.value, args.storage[c.value_word].data());
     }
   }
 }
@@ -151,24 +151,24 @@ TEST(FrontCommandLine, ValuesKeepTheirCaseAndLaterWordsAreNotTouched) {
   Argv args({"-chkmever", "-f", "q420tm07.bin", "-rb02", "skip.me"});
   ParsedCommand parsed;
   EXPECT_EQ(ScanCommandLine(args.argc(), args.argv(), &parsed), ImmediateSwitch::None);
-  EXPECT_FALSE(parsed.Error);
+  EXPECT_FALSE(parsed.error);
   // Command and option words are upper-cased in place; the value is as typed.
   EXPECT_EQ(args.Word(1), "-CHKMEVER");
   EXPECT_EQ(args.Word(2), "-F");
-  EXPECT_EQ(sim::Narrow(parsed.Value), "q420tm07.bin");
+  EXPECT_EQ(sim::Narrow(parsed.value), "q420tm07.bin");
   EXPECT_EQ(args.Word(3), "q420tm07.bin");
   EXPECT_EQ(args.Word(4), "-RB02");
 
   // The scan stops at the first fault: the words after it stay as typed.
   Argv faulty({"-mbtxever", "-rb01", "-ver"});
   EXPECT_EQ(ScanCommandLine(faulty.argc(), faulty.argv(), &parsed), ImmediateSwitch::None);
-  EXPECT_TRUE(parsed.Error);
+  EXPECT_TRUE(parsed.error);
   EXPECT_EQ(faulty.Word(3), "-ver");
 
   // A file name after -FILEMEVER is never upper-cased either.
   Argv file({"-filemever", "-n"});
   EXPECT_EQ(ScanCommandLine(file.argc(), file.argv(), &parsed), ImmediateSwitch::None);
-  EXPECT_FALSE(parsed.Error);
+  EXPECT_FALSE(parsed.error);
   EXPECT_EQ(file.Word(2), "-n");
 }
 

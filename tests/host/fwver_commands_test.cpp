@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "navo/fw_version/commands.h"
+#include "navo/fw_version/check_command.h"
+#include "navo/fw_version/show_commands.h"
 #include "navo/fw_version/setup_variable.h"
 #include "platform/sim/sim_board.h"
 

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include "navo/heci/connect.h"
 #include "navo/heci/heci_client.h"
+#include "navo/heci/transfer.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_me.h"
 

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "navo/heci/client_kinds.h"
+#include "navo/heci/connect.h"
 #include "navo/heci/heci_client.h"
+#include "navo/heci/status_map.h"
 #include "navo/heci/transact.h"
 #include "navo/heci/version_query.h"
 #include "platform/sim/sim_board.h"
@@ -290,15 +292,18 @@ TEST_F(HeciTransactTest, RefusalsAndLimits) {
 
 TEST_F(HeciTransactTest, ReplyBufferIsSizedToTheClient) {
   client.MaxMessageLength = 13;
-  uint32_t *buffer = nullptr;
+  plat::PoolBuffer buffer;
   uint32_t size = 0;
   ASSERT_EQ(AllocReplyBuffer(&client, &buffer, &size), 0u);
   EXPECT_EQ(size, 13u);
-  ASSERT_NE(buffer, nullptr);
-  EXPECT_EQ(board.allocations_.at(buffer), 16u) << "whole words";
-  auto bytes = reinterpret_cast<const uint8_t *>(buffer);
-  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 16), std::vector<uint8_t>(16, 0));
-  PlatFreePool(buffer);
+  ASSERT_TRUE(buffer);
+  EXPECT_EQ(buffer.Size(), 16u);
+  EXPECT_EQ(board.allocations_.at(buffer.Get()), 16u) << "whole words";
+  EXPECT_EQ(std::vector<uint8_t>(buffer.Bytes(), buffer.Bytes() + 16), std::vector<uint8_t>(16, 0));
+  // A second call replaces the first buffer: one stays live.
+  ASSERT_EQ(AllocReplyBuffer(&client, &buffer, &size), 0u);
+  EXPECT_EQ(board.LiveAllocations(), 1u);
+  buffer.Reset();
 
   client.IsConnected = 0;
   EXPECT_EQ(AllocReplyBuffer(&client, &buffer, &size), 3u);
@@ -307,6 +312,8 @@ TEST_F(HeciTransactTest, ReplyBufferIsSizedToTheClient) {
   EXPECT_EQ(AllocReplyBuffer(&client, nullptr, &size), 3u);
   board.pool_limit = 8;
   EXPECT_EQ(AllocReplyBuffer(&client, &buffer, &size), 5u);
+  EXPECT_FALSE(buffer);
+  EXPECT_EQ(board.LiveAllocations(), 0u);
 }
 
 TEST_F(HeciVersionTest, ClientKindsChooseTheirTableEntry) {
