@@ -14,7 +14,6 @@ Each case has its own directory, so the stand-in tool's run logs (<key>.runs) co
 
 from __future__ import annotations
 
-import re
 import sys
 from pathlib import Path
 
