@@ -15,4 +15,4 @@ export PATH="/usr/bin:/bin:/usr/sbin:/sbin:$PATH"
   { echo "run: build/efi/test/StandIn.efi missing, run 'make efi' first" >&2; exit 1; }
 KIT="build/usb/NAVO-$("$ROOT/tools/make-usb.sh" --version).img"
 [ -f "$ROOT/$KIT" ] || { echo "run: $KIT missing, run 'make usb' first" >&2; exit 1; }
-exec /usr/bin/python3 "$ROOT/tests/e2e/board.py" "$@"
+exec /usr/bin/python3 "$ROOT/tools/board.py" "$@"

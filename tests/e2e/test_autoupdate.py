@@ -10,14 +10,14 @@ unaided at every later boot.
 
 from __future__ import annotations
 
-import re
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from harness import Check, DiskImage, Machine  # noqa: E402
-from test_ec import BANNER, EcLog, pin_writes, require_ec_qemu  # noqa: E402
+from ec_device import EcLog, pin_writes, require_ec_qemu  # noqa: E402
+from expected import BOARD_OK as BANNER, CLOSING, CONTINUE, NOTICE  # noqa: E402
+from harness import GO_NSH, Check, DiskImage, Machine  # noqa: E402
 
 ROOT_SCRIPT = (b"@echo -off\r\n"
                b"FS0:\r\n"
@@ -28,30 +28,6 @@ ROOT_SCRIPT = (b"@echo -off\r\n"
                b"NAVO.efi -ECOVRAUTO\r\n")
 assert len(ROOT_SCRIPT) == 108
 
-GO_NSH = "@echo -off\r\necho GO.nsh %1 ran\r\necho %1 >> golog.txt\r\n"
-
-NOTICE = [
-    "+-------------------------------------------------------------------+",
-    "|  Notice:                                                          |",
-    "|  1.The system will restart several times and update automatically.|",
-    "|  2.Please do not remove any boot devices.                         |",
-    "|  3.Please make sure that EFI device is the first boot.            |",
-    "+-------------------------------------------------------------------+",
-    "Continue (Y/N)?",
-]
-CLOSING = [
-    "+-------------------------------------------------------------------+",
-    "|  The update program will restart for the last time.               |",
-    "|                                                                   |",
-    "|  If update fails, please check error message.                     |",
-    "|  After rebooting, please re-execute this batch.                   |",
-    "|                                                                   |",
-    "|  If update is successful, after rebooting,                        |",
-    "|  please run ME Close/TXE Close to ensure system security.         |",
-    "+-------------------------------------------------------------------+",
-    "",
-]
-CONTINUE = re.compile(r"Continue \(Y/N\)\?")
 MARKER = "UPDATE/UpdatewithEC_Step1.set"
 F10 = 'Error F10: An error occurs when copying "startup.nsh" to root directory'
 F11 = 'Error F11: An error occurs when removing "startup.nsh" in root directory'

@@ -4,8 +4,11 @@ import subprocess
 import sys
 from pathlib import Path
 
-from harness import REPO, Check
-import board
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
+
+import board  # noqa: E402
+from harness import REPO, Check  # noqa: E402
 
 
 def test_virtual_board_demonstration():

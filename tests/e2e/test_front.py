@@ -15,47 +15,9 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import harness  # noqa: E402
+from expected import BANNER, USAGE, VERSION  # noqa: E402
 from harness import Check, DiskImage, Machine  # noqa: E402
 
-FRAME = "+-------------------------------------------------------------------+"
-BANNER = [FRAME, "|                 ZAN Firmware Update Utility 1.1.0                 |", FRAME]
-USAGE = [
-    "|  Usage:  NAVO.efi  <Command> <Parameters>                         |",
-    "|            or                                                     |",
-    "|          NAVO.efi  <Command>                                      |",
-    "| ----------------------------------------------------------------- |",
-    "|  Commands:                                                        |",
-    "|        -H          -> Show help message in program                |",
-    "|        -VER        -> Show program version                        |",
-    "|        -COLDRST    -> Cold reset                                  |",
-    "|        -ECOVRPIN   -> Adjust the status of ZAN EC FW override PIN |",
-    "|        -ECOVRAUTO  -> Automatically execute update steps with     |",
-    "|                       ZAN EC FW override and GO.nsh script        |",
-    "|        -MBMEVER    -> Show Board ME FW version                    |",
-    "|        -MBTXEVER   -> Show Board TXE FW version                   |",
-    "|        -FILEMEVER  -> Show File ME FW version                     |",
-    "|        -FILETXEVER -> Show File TXE FW version                    |",
-    "|        -CHKMEVER   -> Check ME FW version                         |",
-    "|        -CHKTXEVER  -> Check TXE FW version                        |",
-    "|                                                                   |",
-    "|  Parameters after the command:                                    |",
-    "|      -CHKMEVER: -CHKTXEVER:                                       |",
-    "|           -N   -> This parameter is followed by FW version number |",
-    "|                 e.g.  -N 12.0.64.1551                             |",
-    "|           -F   -> This parameter is followed by BIOS bin file     |",
-    "|                 e.g.  -F Q420TM07.BIN                             |",
-    "|      -MBMEVER: -CHKMEVER:                                         |",
-    "|           -RBXX-> Read ME version on board by different function  |",
-    "|      -ECOVRPIN:                                                   |",
-    "|           \" \"  -> Change to the opposite of FW Override status    |",
-    "|           -ON  -> Turn on FW Override                             |",
-    "|           -OFF -> Turn off FW Override                            |",
-    "|      -FILEMEVER: -FILETXEVER:                                     |",
-    "|           \"Name\" -> \"Name\" is BIOS BIN file name                  |",
-    "|                      e.g. Q420TM07.BIN                            |",
-    FRAME,
-]
-VERSION = ["ZAN Firmware Update Utility. Version:  1.1.0"]
 F01 = BANNER + USAGE + ["", "Error F01: Parameters is wrong."]
 F02 = BANNER + ["Check ZAN Board...Fail", "", "Error F02: Only supports products of ZAN Corp."]
 BOARD_OK = BANNER + ["Check ZAN Board...OK"]

@@ -21,16 +21,12 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "shared"))
 
 import fw_images  # noqa: E402
+from expected import BOARD_OK as BANNER  # noqa: E402
 import harness  # noqa: E402
 from harness import (MEINFO_SETUP_GUID, Check, DiskImage, Machine,  # noqa: E402
                      meinfo_setup_bytes)
 
-BANNER = [
-    "+-------------------------------------------------------------------+",
-    "|                 ZAN Firmware Update Utility 1.1.0                 |",
-    "+-------------------------------------------------------------------+",
-    "Check ZAN Board...OK",
-]
+
 QUESTION = r"\(Y/N\)\?"
 F07 = "Error F07: Not Find Version sting."
 

@@ -15,14 +15,9 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+from expected import BOARD_OK as BANNER  # noqa: E402
 from harness import Check, DiskImage, Machine  # noqa: E402
 
-BANNER = [
-    "+-------------------------------------------------------------------+",
-    "|                 ZAN Firmware Update Utility 1.1.0                 |",
-    "+-------------------------------------------------------------------+",
-    "Check ZAN Board...OK",
-]
 SIM_ME_GUID = "A3F0C2D4-5B6E-4F71-8C9D-0E1F2A3B4C5D"
 QUESTION = r"\(Y/N\)\?"
 SIM_ME = "test/SimMe.efi"

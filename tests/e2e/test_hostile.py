@@ -24,16 +24,12 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+from expected import BOARD_OK as BANNER, NOTICE  # noqa: E402
 import harness  # noqa: E402
 from harness import (MEINFO_SETUP_GUID, WORK_DIR, Check, DiskImage, Machine,  # noqa: E402
                      meinfo_setup_bytes)
 
-BANNER = [
-    "+-------------------------------------------------------------------+",
-    "|                 ZAN Firmware Update Utility 1.1.0                 |",
-    "+-------------------------------------------------------------------+",
-    "Check ZAN Board...OK",
-]
+
 F05 = "Error F05: Allocate a memory buffer error!"
 F07 = "Error F07: Not Find Version sting."
 F09 = "Error F09: Not Find EC API table."
@@ -293,16 +289,6 @@ def test_auto_update_directory_limits() -> None:
         m.poweroff()
     check.done()
 
-
-NOTICE = [
-    "+-------------------------------------------------------------------+",
-    "|  Notice:                                                          |",
-    "|  1.The system will restart several times and update automatically.|",
-    "|  2.Please do not remove any boot devices.                         |",
-    "|  3.Please make sure that EFI device is the first boot.            |",
-    "+-------------------------------------------------------------------+",
-    "Continue (Y/N)?",
-]
 
 TESTS = [test_image_larger_than_memory, test_cut_images_and_tool_output, test_auto_update_directory_limits]
 

@@ -14,16 +14,15 @@ Each case has its own directory, so the stand-in tool's run logs (<key>.runs) co
 
 from __future__ import annotations
 
-import re
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import harness  # noqa: E402
-from harness import Check, DiskImage, E2EError, Machine  # noqa: E402
-from test_autoupdate import CLOSING, CONTINUE, GO_NSH, NOTICE  # noqa: E402
-from test_ec import BANNER, EcLog, pin_writes, require_ec_qemu  # noqa: E402
+from ec_device import EcLog, pin_writes, require_ec_qemu  # noqa: E402
+from expected import BOARD_OK as BANNER, CLOSING, CONTINUE, NOTICE  # noqa: E402
+from harness import GO_NSH, Check, DiskImage, E2EError, Machine  # noqa: E402
 
 SHELL_EFI = harness.EFI_DIR / "shell" / "Shell.efi"
 LATIN1_DIR = "M\u00fcller"

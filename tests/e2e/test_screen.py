@@ -21,9 +21,9 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "shared"))
 import fw_images  # noqa: E402
 import harness  # noqa: E402
 import pyte  # noqa: E402
+from ec_device import EcLog, pin_writes, require_ec_qemu  # noqa: E402
+from expected import BOARD_OK as BANNER, CLOSING, NOTICE  # noqa: E402
 from harness import Check, DiskImage, E2EError, Machine  # noqa: E402
-from test_autoupdate import CLOSING, NOTICE  # noqa: E402
-from test_ec import BANNER, EcLog, pin_writes, require_ec_qemu  # noqa: E402
 
 OLD_SHELL = Path(__file__).resolve().parent / "oldshell" / "Shell_Full.efi"
 SHELL_EFI = harness.EFI_DIR / "shell" / "Shell.efi"

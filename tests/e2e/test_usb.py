@@ -3,7 +3,7 @@
 Each machine boots a copy of the stick image as its only disk, so OVMF starts the stick's own
 \\EFI\\BOOT\\BOOTX64.EFI, plugged in as a removable USB stick. The first takes the copy as it
 is (Debian's QEMU): the tools, the guide and the checksums file. The second is the virtual board
-(tests/e2e/board.py, what `make run` boots: the copy with the board's extras, the emulated EC):
+(tools/board.py, what `make run` boots: the copy with the board's extras, the emulated EC):
 both example scripts (on images whose names begin like the shell's `if` keywords), the guide's
 logging recipe and the whole automatic update across three boots, run from the stick's root.
 
@@ -23,13 +23,13 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 
 import board  # noqa: E402
+from ec_device import EcLog, pin_writes, require_ec_qemu  # noqa: E402
+from expected import BOARD_OK as BANNER, CONTINUE, USAGE, VERSION  # noqa: E402
 from harness import (REPO, WORK_DIR, Check, DiskImage, Machine, kit_image,  # noqa: E402
                      kit_version, partition_offset)
-from test_autoupdate import CONTINUE  # noqa: E402
-from test_ec import BANNER, EcLog, pin_writes, require_ec_qemu  # noqa: E402
-from test_front import USAGE, VERSION  # noqa: E402
 
 GUIDE = REPO / "kit" / "README.TXT"
 YES_NO = re.compile(r"\(Y/N\)\?")

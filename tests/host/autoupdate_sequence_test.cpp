@@ -7,6 +7,7 @@
 
 #include "autoupdate_machine_test.h"
 #include "navo/auto_update.h"
+#include "screen_text.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_ec.h"
 
@@ -25,26 +26,9 @@ const std::string kScriptForUpdate =
     "endif\r\n"
     "NAVO.efi -ECOVRAUTO\r\n";
 
-const char16_t kNotice[] =
-    u"+-------------------------------------------------------------------+\r\n"
-    u"|  Notice:                                                          |\r\n"
-    u"|  1.The system will restart several times and update automatically.|\r\n"
-    u"|  2.Please do not remove any boot devices.                         |\r\n"
-    u"|  3.Please make sure that EFI device is the first boot.            |\r\n"
-    u"+-------------------------------------------------------------------+\r\n"
-    u"Continue (Y/N)?\r\n";
+std::u16string Notice() { return screen_text::Printed("notice") + u"Continue (Y/N)?\r\n"; }
 
-const char16_t kClosing[] =
-    u"+-------------------------------------------------------------------+\r\n"
-    u"|  The update program will restart for the last time.               |\r\n"
-    u"|                                                                   |\r\n"
-    u"|  If update fails, please check error message.                     |\r\n"
-    u"|  After rebooting, please re-execute this batch.                   |\r\n"
-    u"|                                                                   |\r\n"
-    u"|  If update is successful, after rebooting,                        |\r\n"
-    u"|  please run ME Close/TXE Close to ensure system security.         |\r\n"
-    u"+-------------------------------------------------------------------+\r\n"
-    u"\r\n<Enter any key to continue>";
+std::u16string Closing() { return screen_text::Printed("closing") + u"\r\n<Enter any key to continue>"; }
 
 const char16_t kCopyLine[] = u"cp -q FS0:\\UPDATE\\startup.nsh FS0:\\startup.nsh";
 const char16_t kMarkerLine[] = u"echo \"Update with EC support step 1.\" >> UpdatewithEC_Step1.set";
@@ -88,7 +72,7 @@ TEST(AutoUpdateSequence, IdleToArmedToIdle) {
   EXPECT_EQ(m.board.resets, 1);
   EXPECT_EQ(m.board.stalls, std::vector<uint64_t>{500});
   EXPECT_EQ(Lines(m.board), (std::vector<std::u16string>{kCopyLine, kMarkerLine}));
-  EXPECT_EQ(m.board.screen.Raw(), std::u16string(kNotice) +
+  EXPECT_EQ(m.board.screen.Raw(), Notice() +
                                       u"Preparing Update files...OK\r\n"
                                       u"Adjust EC FW override Status...OK\r\n"
                                       u"\r\nRestarting, please wait...");
@@ -117,7 +101,7 @@ TEST(AutoUpdateSequence, IdleToArmedToIdle) {
   EXPECT_EQ(m.board.resets, 2);
   EXPECT_EQ(Lines(m.board), std::vector<std::u16string>{kRemoveLine});
   EXPECT_EQ(m.board.screen.Raw().substr(shown),
-            std::u16string(kClosing) + u"Restore FW override pin Status...OK\r\n\r\n");
+            Closing() + u"Restore FW override pin Status...OK\r\n\r\n");
   EXPECT_EQ(m.boots, 2);
 }
 
@@ -129,7 +113,7 @@ TEST(AutoUpdateSequence, DeclinedWritesNothing) {
     m.board.keys.push_front({0x01, 0});
     m.board.Type(std::string(1, key));
     EXPECT_EQ(AutoUpdateCommand(), 2);
-    EXPECT_EQ(m.board.screen.Raw(), std::u16string(kNotice) + u"\r\nUser canceled update.\r\n\r\n");
+    EXPECT_EQ(m.board.screen.Raw(), Notice() + u"\r\nUser canceled update.\r\n\r\n");
     EXPECT_EQ(m.board.FileNames(), files);
     EXPECT_TRUE(m.board.executed.empty());
     EXPECT_TRUE(m.board.port_log.empty());
@@ -170,7 +154,7 @@ TEST(AutoUpdateSequence, FirstRunFailures) {
     Machine m;
     c.arrange(m);
     EXPECT_EQ(m.TypeCommand('y'), 1);
-    EXPECT_EQ(m.board.screen.Raw(), std::u16string(kNotice) + u"Preparing Update files..." + c.tail);
+    EXPECT_EQ(m.board.screen.Raw(), Notice() + u"Preparing Update files..." + c.tail);
     m.board.devices = {&m.ec};
     EXPECT_EQ(m.State(), c.state);
     EXPECT_EQ(m.LocalScript(), c.local_script);
@@ -199,7 +183,7 @@ TEST(AutoUpdateSequence, OrphanScriptAsksAgain) {
   EXPECT_EQ(m.Start(), 1);
   EXPECT_EQ(m.results.back(), 2);
   EXPECT_TRUE(m.GoRuns().empty());  // no marker: the maker's update is skipped
-  EXPECT_EQ(m.board.screen.Raw().substr(shown, std::size(kNotice) - 1), kNotice);
+  EXPECT_EQ(m.board.screen.Raw().substr(shown, Notice().size()), Notice());
   EXPECT_EQ(m.State(), "Orphan script, pin off");
 
   m.ec.SetRegister(0, 0, 0x01);
@@ -238,7 +222,7 @@ TEST(AutoUpdateSequence, FinalRunLosesTheEc) {
   EXPECT_EQ(m.Start(), 1);
   EXPECT_EQ(m.results.back(), 1);
   EXPECT_EQ(m.board.screen.Raw().substr(shown),
-            std::u16string(kClosing) +
+            Closing() +
                 u"Restore FW override pin Status...Fail.\r\n\r\nError F09: Not Find EC API table.\r\n");
   EXPECT_EQ(m.State(), "Idle, pin on");
   EXPECT_EQ(m.board.resets, 1);
@@ -336,7 +320,7 @@ TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
               : u"Error F12: The mapping name of the current directory is too long (at most 15 "
                 u"characters).\r\n";
       EXPECT_EQ(m.board.screen.Raw(),
-                std::u16string(kNotice) + u"Preparing Update files...Fail\r\n\r\n" + why);
+                Notice() + u"Preparing Update files...Fail\r\n\r\n" + why);
       EXPECT_TRUE(m.board.executed.empty());
       EXPECT_TRUE(m.board.port_log.empty());
       EXPECT_FALSE(m.LocalScript());
@@ -398,7 +382,7 @@ TEST(AutoUpdateSequence, DirectoryCharacters) {
     }
     const std::u16string why = u"Error F12: The current directory path " + c.refusal + u"\r\n";
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(m.board.screen.Raw(), kNotice + (u"Preparing Update files...Fail\r\n\r\n" + why));
+    EXPECT_EQ(m.board.screen.Raw(), Notice() + (u"Preparing Update files...Fail\r\n\r\n" + why));
     EXPECT_TRUE(m.board.executed.empty());
     EXPECT_TRUE(m.board.port_log.empty());
     EXPECT_FALSE(m.RootScript());
@@ -427,7 +411,7 @@ TEST(AutoUpdateSequence, NoCurrentDirectory) {
     m.board.Type("y");
     const auto files = m.board.FileNames();
     EXPECT_EQ(AutoUpdateFirstRun(), 1);
-    EXPECT_EQ(m.board.screen.Raw(), std::u16string(kNotice) +
+    EXPECT_EQ(m.board.screen.Raw(), Notice() +
                                         u"Preparing Update files...Fail\r\n\r\nError F12: No current "
                                         u"directory. Change to the folder of the update files first.\r\n");
     EXPECT_EQ(m.board.FileNames(), files);

@@ -8,6 +8,7 @@
 #include "navo/console.h"
 #include "navo/main.h"
 #include "platform/guards.h"
+#include "screen_text.h"
 #include "platform/sim/sim_board.h"
 
 namespace {
@@ -93,54 +94,17 @@ TEST(FrontConsole, UpcaseInPlace) {
 
 const char *const kFrame = "+-------------------------------------------------------------------+";
 
-const char *const kUsageRows[] = {
-    "|  Usage:  NAVO.efi  <Command> <Parameters>                         |",
-    "|            or                                                     |",
-    "|          NAVO.efi  <Command>                                      |",
-    "| ----------------------------------------------------------------- |",
-    "|  Commands:                                                        |",
-    "|        -H          -> Show help message in program                |",
-    "|        -VER        -> Show program version                        |",
-    "|        -COLDRST    -> Cold reset                                  |",
-    "|        -ECOVRPIN   -> Adjust the status of ZAN EC FW override PIN |",
-    "|        -ECOVRAUTO  -> Automatically execute update steps with     |",
-    "|                       ZAN EC FW override and GO.nsh script        |",
-    "|        -MBMEVER    -> Show Board ME FW version                    |",
-    "|        -MBTXEVER   -> Show Board TXE FW version                   |",
-    "|        -FILEMEVER  -> Show File ME FW version                     |",
-    "|        -FILETXEVER -> Show File TXE FW version                    |",
-    "|        -CHKMEVER   -> Check ME FW version                         |",
-    "|        -CHKTXEVER  -> Check TXE FW version                        |",
-    "|                                                                   |",
-    "|  Parameters after the command:                                    |",
-    "|      -CHKMEVER: -CHKTXEVER:                                       |",
-    "|           -N   -> This parameter is followed by FW version number |",
-    "|                 e.g.  -N 12.0.64.1551                             |",
-    "|           -F   -> This parameter is followed by BIOS bin file     |",
-    "|                 e.g.  -F Q420TM07.BIN                             |",
-    "|      -MBMEVER: -CHKMEVER:                                         |",
-    "|           -RBXX-> Read ME version on board by different function  |",
-    "|      -ECOVRPIN:                                                   |",
-    "|           \" \"  -> Change to the opposite of FW Override status    |",
-    "|           -ON  -> Turn on FW Override                             |",
-    "|           -OFF -> Turn off FW Override                            |",
-    "|      -FILEMEVER: -FILETXEVER:                                     |",
-    "|           \"Name\" -> \"Name\" is BIOS BIN file name                  |",
-    "|                      e.g. Q420TM07.BIN                            |",
-};
-
 TEST(FrontConsole, UsageBoxByteForByte) {
   sim::Board board;
   PrintUsage();
   std::u16string expected;
   std::size_t lines = 0;
-  for (const char *row : kUsageRows) {
-    ASSERT_EQ(std::strlen(row), 69u) << row;
+  // The 33 rows of the table, then the closing frame.
+  for (const std::string &row : screen_text::Rows("usage")) {
+    ASSERT_EQ(row.size(), 69u) << row;
     expected += U16(row) + u"\r\n";
     ++lines;
   }
-  expected += U16(kFrame) + u"\r\n";
-  ++lines;
   EXPECT_EQ(lines, 34u);
   EXPECT_EQ(board.screen.Raw(), expected);
 }

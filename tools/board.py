@@ -9,7 +9,7 @@ writes the board signature into the legacy BIOS area, runs a short demonstration
 the person at the shell prompt. Without a terminal (stdin not a tty, e.g. in CI) it powers off
 after the demonstration and prints the rendered session.
 
-    tests/e2e/board.py [--batch] [--no-demo] [--keep-mode]
+    tools/board.py [--batch] [--no-demo] [--keep-mode]
 """
 
 from __future__ import annotations
@@ -23,8 +23,10 @@ import termios
 import tty
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "shared"))
+# The board is built with the end-to-end harness and the tests' sample image.
+REPO = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+sys.path.insert(0, str(REPO / "tests" / "shared"))
 
 from fw_images import SAMPLE_NAME, sample_bios_image  # noqa: E402,F401  (the sample image is shared)
 from harness import (BUILD, SYSTEM_QEMU, DiskImage, E2EError, Machine, ec_qemu, kit_image)  # noqa: E402
