@@ -24,7 +24,7 @@
 #include "navo/heci/heci_client.h"
 #include "navo/heci/transact.h"
 #include "navo/heci/version_query.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 #include "tests/fuzz/support/fuzz_input.h"
 
 namespace {

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "navo/auto_update.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_ec.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_ec.h"
 
 namespace autoupdate_test {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "autoupdate_machine_test.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_ec.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_ec.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "navo/console.h"
 #include "navo/main.h"
 #include "platform/guards.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

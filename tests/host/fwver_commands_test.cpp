@@ -7,7 +7,7 @@
 
 #include "navo/fw_version/commands.h"
 #include "navo/fw_version/setup_variable.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "navo/fw_version/image_version.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 #include "tests/host/fw_image_builder.h"
 
 namespace {

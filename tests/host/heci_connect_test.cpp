@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "navo/heci/heci_client.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_me.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_me.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "navo/heci/heci_client.h"
 #include "navo/heci/transact.h"
 #include "navo/heci/version_query.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_me.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_me.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/sim/sim_me.h"
+#include "tests/sim/sim_me.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,8 +4,8 @@
 // A test creates one sim::Board; while it lives, every Plat* call acts on it.
 // Device models (the EC, the ME behind HECI) plug in through PortDevice and
 // HeciDevice.
-#ifndef PLATFORM_SIM_SIM_BOARD_H_
-#define PLATFORM_SIM_SIM_BOARD_H_
+#ifndef TESTS_SIM_SIM_BOARD_H_
+#define TESTS_SIM_SIM_BOARD_H_
 
 #include <cstdint>
 #include <deque>
@@ -271,4 +271,4 @@ std::u16string Upper(std::u16string_view s);
 
 }  // namespace sim
 
-#endif  // PLATFORM_SIM_SIM_BOARD_H_
+#endif  // TESTS_SIM_SIM_BOARD_H_

@@ -1,4 +1,4 @@
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/shell_nesting.h"
+#include "platform/uefi/shell_nesting.h"
 
 namespace sim {
 namespace {
