@@ -295,7 +295,7 @@ TEST_F(HeciTransactTest, ReplyBufferIsSizedToTheClient) {
   ASSERT_EQ(AllocReplyBuffer(&client, &buffer, &size), 0u);
   EXPECT_EQ(size, 13u);
   ASSERT_NE(buffer, nullptr);
-  EXPECT_EQ(board.allocations_.at(buffer), 16u) << "whole words";
+  EXPECT_EQ(board.AllocationSize(buffer), 16u) << "whole words";
   auto bytes = reinterpret_cast<const uint8_t *>(buffer);
   EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 16), std::vector<uint8_t>(16, 0));
   PlatFreePool(buffer);
