@@ -3,9 +3,9 @@
  *
  * Two implementations exist and one is chosen at link time:
  *   platform/uefi/  the real one, over EDK II (UEFI Shell, boot services, IoLib);
- *   platform/sim/   a simulated board for host tests (console screen, scripted keys,
+ *   tests/sim/      a simulated board for host tests (console screen, scripted keys,
  *                   an in-memory shell file system and commands, variables, an EC,
- *                   an ME behind HECI, the legacy BIOS area).
+ *                   an ME behind HECI, the legacy BIOS area); it does not ship.
  * platform/posix/ implements just the console and files for the Linux build of the
  * checksum tool.
  *

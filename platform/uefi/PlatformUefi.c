@@ -18,7 +18,7 @@
 #include <Library/UefiRuntimeServicesTableLib.h>
 
 #include "platform/platform.h"
-#include "platform/shell_nesting.h"
+#include "platform/uefi/shell_nesting.h"
 #include "platform/uefi/HeciProtocol.h"
 #include "platform/uefi/ScreenKeeper.h"
 

@@ -16,7 +16,7 @@
 
 #include "navo/fw_version/image_scan.h"
 #include "navo/fw_version/image_version.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

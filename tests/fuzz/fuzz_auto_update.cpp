@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "navo/auto_update.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_ec.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_ec.h"
 #include "tests/fuzz/support/fuzz_input.h"
 
 namespace {

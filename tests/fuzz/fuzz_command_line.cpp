@@ -16,8 +16,8 @@
 #include "navo/command_line.h"
 #include "navo/fw_version/setup_variable.h"
 #include "navo/main.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_ec.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_ec.h"
 #include "tests/fuzz/support/fuzz_input.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "navo/heci/transact.h"
 #include "navo/heci/transfer.h"
 #include "navo/heci/version_query.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 #include "tests/fuzz/support/fuzz_input.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "navo/fw_version/setup_variable.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 #include "tests/fuzz/support/fuzz_input.h"
 
 namespace {

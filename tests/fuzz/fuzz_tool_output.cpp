@@ -13,7 +13,7 @@
 
 #include "navo/fw_version/info_tool.h"
 #include "navo/fw_version/version_text.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 #include "tests/fuzz/support/fuzz_input.h"
 
 namespace {

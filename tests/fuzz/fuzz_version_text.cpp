@@ -5,7 +5,7 @@
 #include <string>
 
 #include "navo/fw_version/version_text.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 #include "tests/fuzz/support/fuzz_input.h"
 
 namespace {

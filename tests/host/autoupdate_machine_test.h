@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "navo/auto_update.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_ec.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_ec.h"
 
 namespace autoupdate_test {
 
@@ -33,8 +33,7 @@ inline std::u16string InDir(const std::u16string &dir, const char16_t *name) {
 
 // What survives a power cut: the files and the EC's registers.
 struct Persistent {
-  std::map<std::u16string, sim::Board::File> files;
-  std::set<std::u16string> dirs;
+  sim::Board::DiskSnapshot disks;
   uint8_t pin_register = 0;
 };
 
@@ -48,12 +47,11 @@ class Machine {
     board.PutFile(InDir(work_dir_, u"GO.nsh"), std::string_view("echo maker's update\r\n"));
   }
   Machine(const Persistent &state, std::u16string work_dir = kWorkDir) : Machine(std::move(work_dir)) {
-    board.files_ = state.files;
-    board.dirs_ = state.dirs;
+    board.RestoreDisks(state.disks);
     ec.SetRegister(1, 0x21, state.pin_register);
   }
 
-  Persistent Save() const { return {board.files_, board.dirs_, ec.PinRegister()}; }
+  Persistent Save() const { return {board.SaveDisks(), ec.PinRegister()}; }
 
   // The user types `NAVO.efi -ECOVRAUTO` in the working directory and answers
   // the first prompt with `key`. Returns the command's result.

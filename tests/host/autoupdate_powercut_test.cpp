@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "autoupdate_machine_test.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_ec.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_ec.h"
 
 namespace {
 
@@ -31,16 +31,16 @@ std::string Describe(const Persistent &before, const Persistent &after, const st
                      const sim::Board &board) {
   if (what == "execute") return "shell: " + sim::Narrow(board.executed.back().line);
   std::string out = what;
-  for (const auto &[key, file] : after.files) {
-    auto old = before.files.find(key);
-    if (old == before.files.end()) {
-      out += " +" + sim::Narrow(file.name);
-    } else if (old->second.bytes != file.bytes) {
-      out += " " + sim::Narrow(file.name) + " (" + std::to_string(file.bytes.size()) + " bytes)";
+  for (const auto &[name, bytes] : after.disks.Files()) {
+    const std::vector<uint8_t> *old = before.disks.Find(name);
+    if (old == nullptr) {
+      out += " +" + sim::Narrow(name);
+    } else if (*old != bytes) {
+      out += " " + sim::Narrow(name) + " (" + std::to_string(bytes.size()) + " bytes)";
     }
   }
-  for (const auto &[key, file] : before.files)
-    if (!after.files.count(key)) out += " -" + sim::Narrow(file.name);
+  for (const auto &[name, bytes] : before.disks.Files())
+    if (after.disks.Find(name) == nullptr) out += " -" + sim::Narrow(name);
   return out;
 }
 

@@ -8,8 +8,8 @@
 #include "autoupdate_machine_test.h"
 #include "navo/auto_update.h"
 #include "screen_text.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_ec.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_ec.h"
 
 namespace {
 

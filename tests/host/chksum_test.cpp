@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "chksum/chksum.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

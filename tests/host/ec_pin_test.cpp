@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "navo/ec_pin.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_ec.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_ec.h"
 
 namespace {
 

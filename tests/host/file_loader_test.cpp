@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

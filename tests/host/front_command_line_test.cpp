@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "navo/command_line.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "navo/main.h"
 #include "platform/guards.h"
 #include "screen_text.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "navo/console.h"
 #include "navo/fw_version/setup_variable.h"
 #include "navo/main.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "navo/fw_version/board_version.h"
 #include "navo/fw_version/info_tool.h"
 #include "navo/fw_version/setup_variable.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "navo/fw_version/check_command.h"
 #include "navo/fw_version/show_commands.h"
 #include "navo/fw_version/setup_variable.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "navo/fw_version/version_compare.h"
 #include "navo/fw_version/version_text.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "navo/fw_version/board_version.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_me.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_me.h"
 
 namespace {
 

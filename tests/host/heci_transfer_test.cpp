@@ -8,8 +8,8 @@
 #include "navo/heci/connect.h"
 #include "navo/heci/heci_client.h"
 #include "navo/heci/transfer.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_me.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_me.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "navo/heci/status_map.h"
 #include "navo/heci/transact.h"
 #include "navo/heci/version_query.h"
-#include "platform/sim/sim_board.h"
-#include "platform/sim/sim_me.h"
+#include "tests/sim/sim_board.h"
+#include "tests/sim/sim_me.h"
 
 namespace {
 
@@ -298,7 +298,7 @@ TEST_F(HeciTransactTest, ReplyBufferIsSizedToTheClient) {
   EXPECT_EQ(size, 13u);
   ASSERT_TRUE(buffer);
   EXPECT_EQ(buffer.Size(), 16u);
-  EXPECT_EQ(board.allocations_.at(buffer.Get()), 16u) << "whole words";
+  EXPECT_EQ(board.AllocationSize(buffer.Get()), 16u) << "whole words";
   EXPECT_EQ(std::vector<uint8_t>(buffer.Bytes(), buffer.Bytes() + 16), std::vector<uint8_t>(16, 0));
   // A second call replaces the first buffer: one stays live.
   ASSERT_EQ(AllocReplyBuffer(&client, &buffer, &size), 0u);

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/print.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "navo/main.h"
-#include "platform/shell_nesting.h"
-#include "platform/sim/sim_board.h"
+#include "platform/uefi/shell_nesting.h"
+#include "tests/sim/sim_board.h"
 #include "tests/host/autoupdate_machine_test.h"
 #include "tests/host/fw_image_builder.h"
 

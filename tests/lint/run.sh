@@ -34,7 +34,7 @@ product=()
 tests=()
 for f in "${all[@]}"; do
   case "${f#"$ROOT"/}" in
-    tests/*|platform/sim/*) tests+=("$f") ;;
+    tests/*) tests+=("$f") ;;
     *) product+=("$f") ;;
   esac
 done

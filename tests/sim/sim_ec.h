@@ -15,8 +15,8 @@
 //
 // A board with no EC at all is simply a board without this device: every read
 // of the two ports then gives 0xFF.
-#ifndef PLATFORM_SIM_SIM_EC_H_
-#define PLATFORM_SIM_SIM_EC_H_
+#ifndef TESTS_SIM_SIM_EC_H_
+#define TESTS_SIM_SIM_EC_H_
 
 #include <cstdint>
 #include <functional>
@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace sim {
 
@@ -93,4 +93,4 @@ class SimEc : public PortDevice {
 
 }  // namespace sim
 
-#endif  // PLATFORM_SIM_SIM_EC_H_
+#endif  // TESTS_SIM_SIM_EC_H_

@@ -1,4 +1,4 @@
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/shell_nesting.h"
+#include "platform/uefi/shell_nesting.h"
 
 namespace sim {
 namespace {
@@ -269,6 +269,72 @@ Board::File *Board::FindFile(std::u16string_view resolved) {
 
 bool Board::IsDir(std::u16string_view resolved) const { return dirs_.count(Upper(resolved)) != 0; }
 
+Board::File *Board::CreateFile(std::u16string_view resolved) {
+  return &(files_[Upper(resolved)] = File{std::u16string(resolved), {}});
+}
+
+bool Board::DeleteFile(std::u16string_view resolved) { return files_.erase(Upper(resolved)) != 0; }
+
+void Board::FileClosed() {
+  if (open_files_ == 0) Die("close of a file that is not open");
+  --open_files_;
+}
+
+const PlatChar16 *Board::CurDirText() {
+  if (!cur_dir) return nullptr;
+  cur_dir_storage_ = *cur_dir;
+  return cur_dir_storage_.c_str();
+}
+
+const std::vector<uint8_t> *Board::Variable(std::u16string_view name, const PlatGuid &guid) const {
+  auto it = variables_.find({std::u16string(name), GuidKey(guid)});
+  return it == variables_.end() ? nullptr : &it->second;
+}
+
+uint64_t Board::AllocationSize(const void *p) const {
+  auto it = allocations_.find(const_cast<void *>(p));
+  return it == allocations_.end() ? 0 : it->second;
+}
+
+bool Board::FindAllocation(const void *p, uint64_t *offset, uint64_t *size) const {
+  auto it = allocations_.upper_bound(const_cast<void *>(p));
+  if (it == allocations_.begin()) return false;
+  --it;
+  const auto *start = static_cast<const uint8_t *>(it->first);
+  const auto *at = static_cast<const uint8_t *>(p);
+  if (at >= start + it->second) return false;
+  *offset = static_cast<uint64_t>(at - start);
+  *size = it->second;
+  return true;
+}
+
+Board::DiskSnapshot Board::SaveDisks() const {
+  DiskSnapshot snapshot;
+  for (const auto &[key, file] : files_) {
+    snapshot.files_[key] = file.bytes;
+    snapshot.names_[key] = file.name;
+  }
+  snapshot.dirs_ = dirs_;
+  return snapshot;
+}
+
+void Board::RestoreDisks(const DiskSnapshot &snapshot) {
+  files_.clear();
+  for (const auto &[key, bytes] : snapshot.files_) files_[key] = File{snapshot.names_.at(key), bytes};
+  dirs_ = snapshot.dirs_;
+}
+
+std::vector<std::pair<std::u16string, std::vector<uint8_t>>> Board::DiskSnapshot::Files() const {
+  std::vector<std::pair<std::u16string, std::vector<uint8_t>>> files;
+  for (const auto &[key, bytes] : files_) files.emplace_back(names_.at(key), bytes);
+  return files;
+}
+
+const std::vector<uint8_t> *Board::DiskSnapshot::Find(std::u16string_view path) const {
+  auto it = files_.find(Upper(path));
+  return it == files_.end() ? nullptr : &it->second;
+}
+
 void Board::InstallProgram(std::u16string_view path, Program program) {
   PutFile(path, std::string_view("MZ"));
   programs_[Upper(Basename(path))] = std::move(program);
@@ -525,14 +591,14 @@ PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *F
     std::u16string parent = path.substr(0, path.rfind(u'\\'));
     if (!parent.empty() && parent.back() == u':') parent += u'\\';
     if (!b.IsDir(parent)) return PLAT_NOT_FOUND;
-    b.files_[key] = Board::File{path, {}};
+    b.CreateFile(path);
     created = true;
   }
   auto *h = new PlatFileHandle;
   h->path = path;
   h->mode = Mode;
   h->directory = directory;
-  ++b.open_files_;
+  b.FileOpened();
   *File = h;
   if (created && b.on_mutation) b.on_mutation(b, "create");
   return PLAT_SUCCESS;
@@ -603,8 +669,7 @@ PlatStatus PlatFileSetSize(PlatFile File, uint64_t Size) {
 PlatStatus PlatFileClose(PlatFile File) {
   Board &b = Board::Current();
   if (File == nullptr) return PLAT_INVALID_PARAMETER;
-  if (b.open_files_ == 0) sim::Die("close of a file that is not open");
-  --b.open_files_;
+  b.FileClosed();
   delete File;
   return PLAT_SUCCESS;
 }
@@ -613,7 +678,7 @@ PlatStatus PlatFileDeleteByName(const PlatChar16 *Name) {
   Board &b = Board::Current();
   std::u16string key = sim::Upper(b.Resolve(Name));
   if (auto f = b.fail_write.find(key); f != b.fail_write.end()) return f->second;
-  if (b.files_.erase(key) == 0) return PLAT_NOT_FOUND;
+  if (!b.DeleteFile(key)) return PLAT_NOT_FOUND;
   if (b.on_mutation) b.on_mutation(b, "delete");
   return PLAT_SUCCESS;
 }
@@ -627,9 +692,7 @@ int PlatIsFile(const PlatChar16 *Name) {
 
 const PlatChar16 *PlatGetCurDir(void) {
   Board &b = Board::Current();
-  if (!b.cur_dir) return nullptr;
-  b.cur_dir_storage_ = *b.cur_dir;
-  return b.cur_dir_storage_.c_str();
+  return b.CurDirText();
 }
 
 PlatStatus PlatExecute(const PlatChar16 *CommandLine, PlatStatus *CommandStatus) {
@@ -659,14 +722,14 @@ PlatStatus PlatGetVariable(const PlatChar16 *Name, const PlatGuid *Vendor, uint6
                            void *Data) {
   Board &b = Board::Current();
   if (Name == nullptr || Vendor == nullptr || DataSize == nullptr) return PLAT_INVALID_PARAMETER;
-  auto it = b.variables_.find({Name, sim::GuidKey(*Vendor)});
-  if (it == b.variables_.end()) return PLAT_NOT_FOUND;
-  uint64_t size = it->second.size();
+  const std::vector<uint8_t> *value = b.Variable(Name, *Vendor);
+  if (value == nullptr) return PLAT_NOT_FOUND;
+  uint64_t size = value->size();
   if (*DataSize < size) {
     *DataSize = size;
     return PLAT_BUFFER_TOO_SMALL;
   }
-  if (size != 0) std::memcpy(Data, it->second.data(), size);
+  if (size != 0) std::memcpy(Data, value->data(), size);
   *DataSize = size;
   return PLAT_SUCCESS;
 }

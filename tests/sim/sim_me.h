@@ -10,8 +10,8 @@
 // Messages from the ME wait in `outgoing`; a read with nothing there (or with
 // the head still held back) returns PLAT_TIMEOUT, as a blocking read does when
 // the ME stays silent. Reads fill whole 32-bit words, as the hardware does.
-#ifndef PLATFORM_SIM_SIM_ME_H_
-#define PLATFORM_SIM_SIM_ME_H_
+#ifndef TESTS_SIM_SIM_ME_H_
+#define TESTS_SIM_SIM_ME_H_
 
 #include <array>
 #include <cstdint>
@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/sim/sim_board.h"
+#include "tests/sim/sim_board.h"
 
 namespace sim {
 
@@ -163,4 +163,4 @@ HeciMessage HostCredit(uint8_t me_address);
 
 }  // namespace sim
 
-#endif  // PLATFORM_SIM_SIM_ME_H_
+#endif  // TESTS_SIM_SIM_ME_H_

@@ -4,8 +4,8 @@
 // A test creates one sim::Board; while it lives, every Plat* call acts on it.
 // Device models (the EC, the ME behind HECI) plug in through PortDevice and
 // HeciDevice.
-#ifndef PLATFORM_SIM_SIM_BOARD_H_
-#define PLATFORM_SIM_SIM_BOARD_H_
+#ifndef TESTS_SIM_SIM_BOARD_H_
+#define TESTS_SIM_SIM_BOARD_H_
 
 #include <cstdint>
 #include <deque>
@@ -238,6 +238,32 @@ class Board {
   std::size_t LiveAllocations() const { return allocations_.size(); }
   std::size_t OpenFiles() const { return open_files_; }
 
+  // What a power cut leaves behind: the files and folders of every disk.
+  // Restoring one replaces the board's files and folders with it.
+  class DiskSnapshot {
+   public:
+    // (name as created, bytes) of every file, in path order.
+    std::vector<std::pair<std::u16string, std::vector<uint8_t>>> Files() const;
+    // The bytes of the file at a full path (letter case ignored), or nullptr.
+    const std::vector<uint8_t> *Find(std::u16string_view path) const;
+
+   private:
+    friend class Board;
+    std::map<std::u16string, std::vector<uint8_t>> files_;  // key: upper-cased path
+    std::map<std::u16string, std::u16string> names_;        // same key: name as created
+    std::set<std::u16string> dirs_;
+  };
+  DiskSnapshot SaveDisks() const;
+  void RestoreDisks(const DiskSnapshot &snapshot);
+
+  // Whether a resolved path is a folder (letter case ignored).
+  bool IsDir(std::u16string_view resolved) const;
+  // The size a live pool allocation was asked for (0 when `p` is not one).
+  uint64_t AllocationSize(const void *p) const;
+  // Whether `p` points into a live pool allocation; if so, how far into it and
+  // the size it was asked for.
+  bool FindAllocation(const void *p, uint64_t *offset, uint64_t *size) const;
+
   // ---- used by the platform functions ----
   struct File {
     std::u16string name;  // as created
@@ -245,9 +271,22 @@ class Board {
   };
   struct Handle;
   File *FindFile(std::u16string_view resolved);
-  bool IsDir(std::u16string_view resolved) const;
+  // Creates an empty file at a resolved path (its folder must exist).
+  File *CreateFile(std::u16string_view resolved);
+  bool DeleteFile(std::u16string_view resolved);
   void *Allocate(uint64_t size);
   void Free(void *p);
+  void FileOpened() { ++open_files_; }
+  void FileClosed();
+  const PlatChar16 *CurDirText();
+  const std::vector<uint8_t> *Variable(std::u16string_view name, const PlatGuid &guid) const;
+
+  // Runs one command line as the shell would; returns the command's status.
+  PlatStatus RunCommandLine(std::u16string_view line);
+  // Hands a line to the shell's Execute as the shell mode has it run.
+  PlatStatus ExecuteInShell(std::u16string_view line);
+
+ private:
   std::map<std::u16string, File> files_;  // key: upper-cased resolved path
   std::set<std::u16string> dirs_;         // upper-cased resolved paths
   std::map<std::u16string, Program> programs_;  // key: upper-cased base name
@@ -258,12 +297,6 @@ class Board {
   std::u16string cur_dir_storage_;
   std::unique_ptr<uint8_t[]> legacy_;
 
-  // Runs one command line as the shell would; returns the command's status.
-  PlatStatus RunCommandLine(std::u16string_view line);
-  // Hands a line to the shell's Execute as the shell mode has it run.
-  PlatStatus ExecuteInShell(std::u16string_view line);
-
- private:
   Board *previous_;
 };
 
@@ -271,4 +304,4 @@ std::u16string Upper(std::u16string_view s);
 
 }  // namespace sim
 
-#endif  // PLATFORM_SIM_SIM_BOARD_H_
+#endif  // TESTS_SIM_SIM_BOARD_H_

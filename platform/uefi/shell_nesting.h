@@ -7,8 +7,8 @@
  * variable `nonesting` is "True") and the older EFI shell interface run the line
  * in place, where the words would be taken as the command's name.
  */
-#ifndef PLATFORM_SHELL_NESTING_H_
-#define PLATFORM_SHELL_NESTING_H_
+#ifndef PLATFORM_UEFI_SHELL_NESTING_H_
+#define PLATFORM_UEFI_SHELL_NESTING_H_
 
 #include "platform/platform.h"
 
@@ -25,4 +25,4 @@ int PlatExecuteNeedsQuietPrefix(int HasShellProtocol, const PlatChar16 *Nonestin
 }
 #endif
 
-#endif /* PLATFORM_SHELL_NESTING_H_ */
+#endif /* PLATFORM_UEFI_SHELL_NESTING_H_ */

@@ -1,4 +1,4 @@
-#include "platform/sim/sim_me.h"
+#include "tests/sim/sim_me.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -109,16 +109,12 @@ std::vector<uint8_t> SimMe::VersionReply() const {
 // Reads move whole 32-bit words; a pool buffer must have room for the last
 // word even when the message ends inside it.
 void SimMe::CheckPoolRoom(const void *buffer, uint64_t bytes) {
-  auto &pool = Board::Current().allocations_;
-  auto it = pool.upper_bound(const_cast<void *>(buffer));
-  if (it == pool.begin()) return;
-  --it;
-  auto start = static_cast<const uint8_t *>(it->first);
-  auto at = static_cast<const uint8_t *>(buffer);
-  if (at >= start + it->second) return;  // not inside this allocation
-  if (static_cast<uint64_t>(at - start) + bytes > it->second) {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  if (!Board::Current().FindAllocation(buffer, &offset, &size)) return;  // not a pool buffer
+  if (offset + bytes > size) {
     faults.push_back("read of " + std::to_string(bytes) + " bytes overruns a pool buffer of " +
-                     std::to_string(it->second) + " bytes");
+                     std::to_string(size) + " bytes");
   }
 }
 

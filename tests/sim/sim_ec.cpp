@@ -1,4 +1,4 @@
-#include "platform/sim/sim_ec.h"
+#include "tests/sim/sim_ec.h"
 
 namespace sim {
 

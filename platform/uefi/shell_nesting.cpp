@@ -1,4 +1,4 @@
-#include "platform/shell_nesting.h"
+#include "platform/uefi/shell_nesting.h"
 
 #include <string_view>
 
