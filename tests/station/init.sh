@@ -48,7 +48,7 @@ run_case() { # NAME ADDRESS ARGS...
   if [ "$address" != - ]; then
     use_device "$address"
     state=$(cat "$MEI0/dev_state" 2>/dev/null || echo none)
-    node=$(readlink -f "$MEI0/device" 2>/dev/null)
+    node=$(readlink -f "$MEI0/device" 2>/dev/null || echo none)
     say "mei0 ${node##*/} $state"
   fi
   # A hung tool ends the case, not the boot.
@@ -69,7 +69,9 @@ while read -r name address args; do
   [ "$address" = - ] && run_case "$name" - $args
 done <"$cases"
 
-insmod /lib/modules/mei.ko && insmod /lib/modules/mei-me.ko
+# With their debug lines on, the kernel log shows each step of the driver's
+# start with the ME (reset, host start, enumeration) and every connect.
+insmod /lib/modules/mei.ko dyndbg=+p && insmod /lib/modules/mei-me.ko dyndbg=+p
 say "insmod $?"
 for d in "$DRIVER"/0000:*; do
   [ -e "$d" ] && say "bound ${d##*/} $(cat "$d/vendor") $(cat "$d/device")"
