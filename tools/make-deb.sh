@@ -2,7 +2,8 @@
 # `make deb`: packs what `make install PREFIX=/usr` put into STAGE as a Debian
 # binary package, OUTDIR/navo-tools_<version>_<arch>.deb, with dpkg's own tools.
 #   tools/make-deb.sh STAGE OUTDIR
-# STAGE holds usr/bin/chksum, usr/bin/navo-image and their manual pages; it
+# STAGE holds usr/bin/chksum, usr/bin/navo-image, usr/bin/navo-board and their
+# manual pages; it
 # becomes the package's tree and is changed in place (stripped, compressed,
 # control files added).
 #
@@ -28,7 +29,8 @@ DOC="$STAGE/usr/share/doc/$PACKAGE"
 for tool in dpkg-deb dpkg-shlibdeps dpkg-architecture strip gzip; do
   command -v "$tool" >/dev/null || die "$tool is missing (Debian packages dpkg-dev, binutils, gzip)"
 done
-for f in usr/bin/chksum usr/bin/navo-image usr/share/man/man1/chksum.1 usr/share/man/man1/navo-image.1; do
+for f in usr/bin/chksum usr/bin/navo-image usr/bin/navo-board usr/share/man/man1/chksum.1 \
+         usr/share/man/man1/navo-image.1 usr/share/man/man1/navo-board.1; do
   [ -f "$STAGE/$f" ] || die "$STAGE/$f is missing (make install DESTDIR=... PREFIX=/usr)"
 done
 
@@ -41,7 +43,7 @@ MAINTAINER="${DEB_MAINTAINER:-NAVO tools maintainers <navo-tools@maintainers.exa
 
 # Debian ships programs without symbols and manual pages compressed.
 strip --strip-unneeded --remove-section=.comment --remove-section=.note \
-  "$STAGE/usr/bin/chksum" "$STAGE/usr/bin/navo-image"
+  "$STAGE/usr/bin/chksum" "$STAGE/usr/bin/navo-image" "$STAGE/usr/bin/navo-board"
 gzip -9nf "$STAGE"/usr/share/man/man1/*.1
 
 install -d -m 0755 "$DOC" "$STAGE/DEBIAN"
@@ -60,7 +62,7 @@ SHLIBS_DIR=$(mktemp -d)
 trap 'rm -rf "$SHLIBS_DIR"' EXIT
 mkdir "$SHLIBS_DIR/debian"
 printf 'Source: %s\n\nPackage: %s\nArchitecture: any\n' "$PACKAGE" "$PACKAGE" >"$SHLIBS_DIR/debian/control"
-DEPENDS=$(cd "$SHLIBS_DIR" && dpkg-shlibdeps -O "$STAGE/usr/bin/chksum" "$STAGE/usr/bin/navo-image" |
+DEPENDS=$(cd "$SHLIBS_DIR" && dpkg-shlibdeps -O "$STAGE/usr/bin/chksum" "$STAGE/usr/bin/navo-image" "$STAGE/usr/bin/navo-board" |
           sed -n 's/^shlibs:Depends=//p')
 [ -n "$DEPENDS" ] || die "dpkg-shlibdeps found no dependencies"
 

@@ -6,37 +6,10 @@
 
 #include "chksum/report.h"
 #include "navo/host/json_text.h"
+#include "navo/host/version_words.h"
 #include "platform/posix/byte_names.h"
-#include "platform/print.h"
 
 namespace {
-
-// The kind name in the advice lines: the tool reads ME and TXE images alike
-// and speaks of ME, the common case.
-constexpr const char16_t *kKindName = u"ME";
-
-std::string VersionText(const FwVersion &v) {
-  return std::to_string(v.Major) + "." + std::to_string(v.Minor) + "." + std::to_string(v.HotFix) +
-         "." + std::to_string(v.Build);
-}
-
-const char *DecisionName(UpdateDecision d) {
-  switch (d) {
-    case UpdateDecision::Update: return "update";
-    case UpdateDecision::Downgrade: return "downgrade";
-    case UpdateDecision::SameVersion: break;
-  }
-  return "same version";
-}
-
-// The advice line as the board prints it, without its line end.
-std::string AdviceText(UpdateDecision d) {
-  char16_t line[plat::kMaxPrintChars + 1];
-  plat::Format(std::span<char16_t>(line), UpdateAdvice(d), kKindName);
-  std::string out;
-  for (const char16_t *c = line; *c != 0 && *c != u'\r' && *c != u'\n'; ++c) AppendBytes(out, *c);
-  return out;
-}
 
 void PrintVersionLine(const char *label, const FwVersion &v, const char *behind) {
   std::printf("%-21s: %s%s\n", label, VersionText(v).c_str(), behind);

@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "navo/fw_version/image_version.h"
-#include "navo/fw_version/version_text.h"
 #include "navo/host/image_facts.h"
 #include "navo/host/image_report.h"
-#include "platform/posix/posix_platform.h"
+#include "navo/host/version_words.h"
 #include "platform/posix/tool_io.h"
 
 namespace {
@@ -92,33 +91,6 @@ int UsageError(const std::string &message) {
   return status::kUsage;
 }
 
-// The board's parser. Its failure text is for a progress line on the board's
-// console ("Fail", an empty line, F08); here only the error line is kept, on
-// one line with the option and the text it refused.
-bool ParseVersion(std::string_view option, const char *text, std::optional<FwVersion> *out) {
-  std::u16string wide;
-  for (const char *c = text; *c != 0; ++c) wide += static_cast<char16_t>(static_cast<unsigned char>(*c));
-  FwVersion v{};
-  std::string said;
-  PosixConsoleCapture(&said);
-  const PlatStatus parsed = ParseFwVersionText(wide.c_str(), &v);
-  PosixConsoleCapture(nullptr);
-  const std::string named = std::string(option) + " " + text;
-  if (parsed != PLAT_SUCCESS) {
-    const std::size_t error = said.find("Error F");
-    std::string line = error == std::string::npos ? said : said.substr(error);
-    while (!line.empty() && line.back() == '\n') line.pop_back();
-    static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, named.c_str(), line.c_str()));
-    return false;
-  }
-  if (v.Major == 0) {
-    UsageError(named + ": a Major of 0 is no version");
-    return false;
-  }
-  *out = v;
-  return true;
-}
-
 enum class Asked : uint8_t { Run, Help, Version };
 
 // 0 when the command line is good, else the exit status of a usage error.
@@ -152,7 +124,7 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
       }
       std::optional<FwVersion> &slot = option == "--expect" ? o->request.expect : o->request.board;
       if (slot) return UsageError("given twice: " + std::string(option));
-      if (!ParseVersion(option, value, &slot)) return status::kUsage;
+      if (!ParseVersionOption(kTool, option, value, &slot)) return status::kUsage;
     } else {
       return UsageError("unknown option " + std::string(word));
     }

@@ -13,11 +13,12 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "shared"))
 import fw_images  # noqa: E402
 
-PACKAGE_FILES = {"usr/bin/chksum", "usr/bin/navo-image", "usr/share/man/man1/chksum.1.gz",
-                 "usr/share/man/man1/navo-image.1.gz", "usr/share/doc/navo-tools/copyright",
+PACKAGE_FILES = {"usr/bin/chksum", "usr/bin/navo-image", "usr/bin/navo-board", "usr/share/man/man1/chksum.1.gz",
+                 "usr/share/man/man1/navo-image.1.gz", "usr/share/man/man1/navo-board.1.gz",
+                 "usr/share/doc/navo-tools/copyright",
                  "usr/share/doc/navo-tools/changelog.gz"}
-INSTALL_FILES = {"usr/bin/chksum", "usr/bin/navo-image", "usr/share/man/man1/chksum.1",
-                 "usr/share/man/man1/navo-image.1"}
+INSTALL_FILES = {"usr/bin/chksum", "usr/bin/navo-image", "usr/bin/navo-board", "usr/share/man/man1/chksum.1",
+                 "usr/share/man/man1/navo-image.1", "usr/share/man/man1/navo-board.1"}
 failures = []
 
 
@@ -85,6 +86,10 @@ def check_tools(bindir: Path, work: Path, where: str) -> None:
     check(f"{where} navo-image report", r.stdout.startswith(report) and
           "FW version           : 12.0.64.1551\n" in r.stdout and "Decision             : update\n" in r.stdout,
           r.stdout)
+    # An image without a version is refused before the board's ME is asked.
+    (work / "EMPTY.BIN").write_bytes(b"")
+    r = run(bindir / "navo-board", "--image", "EMPTY.BIN", cwd=work, ok=(1,))
+    check(f"{where} navo-board cause", r.stderr == "navo-board: EMPTY.BIN: no ME FW version in the image\n", r.stderr)
 
 
 def files_under(top: Path) -> set:

@@ -1,0 +1,329 @@
+// navo-board: the firmware version running on this board's ME, asked through
+// the Linux kernel's MEI driver with the board tool's own request and reply
+// checks, and the update decision that NAVO.efi -CHKMEVER would make, for
+// end-of-line scripts on Linux test stations.
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "navo/fw_version/image_version.h"
+#include "navo/fw_version/update_decision.h"
+#include "navo/heci/client_kinds.h"
+#include "navo/heci/fwu_status.h"
+#include "navo/heci/image_version_message.h"
+#include "navo/host/image_facts.h"
+#include "navo/host/json_text.h"
+#include "navo/host/version_words.h"
+#include "platform/posix/mei_device.h"
+#include "platform/posix/tool_io.h"
+
+namespace {
+
+namespace status {
+constexpr int kOk = 0;
+constexpr int kNoVersion = 1;  // no version from the board (or none in the image)
+constexpr int kUsage = 2;      // usage errors, unreadable images, unwritable output
+constexpr int kNotExpected = 3;
+}  // namespace status
+
+constexpr char kTool[] = "navo-board";
+constexpr char kDevice[] = "/dev/mei0";
+
+constexpr char kHelp[] = R"(Usage: navo-board [--json] [--expect VERSION] [--image FILE | --target VERSION]
+       navo-board --help | --version
+
+Reads the ME firmware version running on this board through the kernel's MEI
+driver (/dev/mei0, module mei-me): it connects to the ME's MKHI client and
+sends the FTPR image-version request that NAVO.efi -RB01 sends, and judges
+the reply with the same code. It prints
+
+  ME FW version on the board: a.b.c.d
+
+With --image or --target it then prints the lines NAVO.efi -CHKMEVER prints,
+its version of the file and its advice, and exits with the status the
+board tool hands its scripts; it asks nothing.
+
+  --expect VERSION  the board must run VERSION
+  --image FILE      compare with the version in the BIOS image FILE, found
+                    as NAVO.efi -FILEMEVER finds it
+  --target VERSION  compare with VERSION
+  --json            one JSON object instead of the lines above
+  --help            this text
+  --version         the tools' version
+
+Options that take a value also take it as --option=VALUE. VERSION is four
+decimal numbers separated by dots (e.g. 12.0.64.1551); a Major of 0 is no
+version.
+
+JSON keys:
+  version       the board's version, or null when it could not be read
+  error         only on failure: its cause, as on standard error
+  fwu_status    with error: the board code's FwuStatus for the ME's reply,
+                or null when the failure came before a reply
+  expect        with --expect: true when the board runs VERSION
+  file          with --image: FILE (file_hex: its bytes, when not UTF-8)
+  target        with --target: VERSION
+  file_version  with --image or --target: the version compared with
+  decision      "update", "downgrade" or "same version"
+  advice        the board tool's advice line
+
+Exit status:
+  0   version read (and it is the --expect VERSION)
+  1   no version: no /dev/mei0 (no driver, or no ME), permission denied,
+      the MKHI client is not found or the connect failed, no reply, or a
+      reply the board code refuses (FwuStatus 326: the ME has no version
+      to give, result 0x81; FwuStatus 3: an unknown result code or not
+      exactly one version record); or an image FILE without a version
+  2   usage errors, an image FILE that cannot be read, output that cannot
+      be written
+  3   version read, but not the --expect VERSION
+  64  with --image or --target: update or downgrade
+  69  with --image or --target: the board already runs that version
+Every failure names its cause on standard error as "navo-board: CAUSE".
+)";
+
+struct Options {
+  bool json = false;
+  std::optional<FwVersion> expect;
+  std::optional<FwVersion> target;
+  const char *image = nullptr;
+};
+
+int UsageError(const std::string &message) {
+  static_cast<void>(std::fprintf(stderr, "%s: %s\n", kTool, message.c_str()));
+  static_cast<void>(std::fprintf(stderr, "Try '%s --help'.\n", kTool));
+  return status::kUsage;
+}
+
+enum class Asked : uint8_t { Run, Help, Version };
+
+int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    const std::size_t equals = word.starts_with("--") ? word.find('=') : std::string_view::npos;
+    const std::string_view option = word.substr(0, equals);
+    if (word == "--help" || word == "-h") {
+      *asked = Asked::Help;
+    } else if (word == "--version") {
+      if (*asked == Asked::Run) *asked = Asked::Version;
+    } else if (word == "--json") {
+      o->json = true;
+    } else if (option == "--expect" || option == "--target" || option == "--image") {
+      const char *value = nullptr;
+      if (equals != std::string_view::npos) {
+        value = argv[i] + equals + 1;
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      } else {
+        return UsageError("missing " + std::string(option == "--image" ? "FILE" : "VERSION") + " after " +
+                          std::string(option));
+      }
+      if (option == "--image") {
+        if (o->image != nullptr) return UsageError("given twice: --image");
+        o->image = value;
+        continue;
+      }
+      std::optional<FwVersion> &slot = option == "--expect" ? o->expect : o->target;
+      if (slot) return UsageError("given twice: " + std::string(option));
+      if (!ParseVersionOption(kTool, option, value, &slot)) return status::kUsage;
+    } else if (word.starts_with("-")) {
+      return UsageError("unknown option " + std::string(word));
+    } else {
+      return UsageError("unexpected argument " + std::string(word));
+    }
+  }
+  if (o->image != nullptr && o->target) return UsageError("--image and --target exclude each other");
+  return status::kOk;
+}
+
+// Why there is no version from the board, and the FwuStatus when the ME answered.
+struct Failure {
+  std::string cause;
+  std::optional<FwuStatus> fwu;
+};
+
+std::string ErrnoText(int errno_value) { return std::strerror(errno_value); }
+
+std::string DeviceCause(const MeiResult &r) {
+  const std::string device = kDevice;
+  switch (r.error) {
+    case MeiError::NoDevice: return "no " + device + " (no driver, or no ME)";
+    case MeiError::NotReady: return "the ME behind " + device + " is not ready (" + ErrnoText(r.errno_value) + ")";
+    case MeiError::PermissionDenied: return "permission denied on " + device + " (run as root)";
+    case MeiError::OpenFailed: return "cannot open " + device + ": " + ErrnoText(r.errno_value);
+    case MeiError::ClientNotFound: return "the MKHI client is not found on " + device;
+    case MeiError::ConnectFailed: return "cannot connect to the MKHI client: " + ErrnoText(r.errno_value);
+    case MeiError::WriteFailed: return "cannot send the request to " + device + ": " + ErrnoText(r.errno_value);
+    case MeiError::ReadFailed: return "cannot read the reply from " + device + ": " + ErrnoText(r.errno_value);
+    case MeiError::Timeout:
+      return "the ME did not answer within " + std::to_string(kMeiReplyTimeoutMs / 1000) + " seconds";
+    case MeiError::None: break;
+  }
+  return "";
+}
+
+// What the reply held, for a status that says only that it was refused.
+std::string ReplyCause(FwuStatus fwu, const std::vector<uint8_t> &reply) {
+  std::string text = "the ME answered FwuStatus " + std::to_string(fwu);
+  if (fwu == fwu::kVersionNotAvailable) return text + " (result 0x81: the ME has no FW version to give)";
+  if (fwu == fwu::kMessageTooLong) return text + " (the MKHI client takes messages shorter than the request)";
+  char what[96];
+  if (reply.size() < 4) {
+    static_cast<void>(std::snprintf(what, sizeof what, " (a reply of %zu bytes, too short)", reply.size()));
+  } else if (reply.size() < 8) {
+    static_cast<void>(std::snprintf(what, sizeof what, " (result 0x%02X, a reply of %zu bytes)", reply[3], reply.size()));
+  } else {
+    const unsigned count = reply[4] | reply[5] << 8 | reply[6] << 16 | static_cast<unsigned>(reply[7]) << 24;
+    static_cast<void>(std::snprintf(what, sizeof what, " (result 0x%02X, %u records in %zu bytes; one is asked for)",
+                                    reply[3], count, reply.size()));
+  }
+  return text + what;
+}
+
+// The board's FTPR version, one record as -RB01 takes it.
+std::optional<FwVersion> ReadBoardVersion(Failure *failure) {
+  MeiConnection mei;
+  MeiResult r = mei.Open(kDevice, ClientGuidTable[client_kind::kMkhiIndex]);
+  if (!r.ok()) {
+    failure->cause = DeviceCause(r);
+    return std::nullopt;
+  }
+  const ImageVersionRequest request = MakeImageVersionRequest(kPartitionFtpr);
+  if (ImageVersionRequest::kLength > mei.max_message_length()) {
+    failure->fwu = fwu::kMessageTooLong;
+    failure->cause = ReplyCause(fwu::kMessageTooLong, {});
+    return std::nullopt;
+  }
+  std::vector<uint8_t> reply;
+  r = mei.Transact(request.bytes(), ImageVersionRequest::kLength, &reply);
+  if (!r.ok()) {
+    failure->cause = DeviceCause(r);
+    return std::nullopt;
+  }
+  ImageVersionRecord record{};
+  uint32_t count = 0;
+  const FwuStatus fwu =
+      ReadImageVersionReply(reply.data(), static_cast<uint32_t>(reply.size()), &record, 1, &count);
+  if (fwu != fwu::kSuccess) {
+    failure->fwu = fwu;
+    failure->cause = ReplyCause(fwu, reply);
+    return std::nullopt;
+  }
+  return RecordVersion(record);
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out;
+  static_cast<void>(AppendJsonString(out, text));
+  return out;
+}
+
+std::string JsonVersion(const FwVersion &v) { return "\"" + VersionText(v) + "\""; }
+
+void WriteLine(const std::string &line) { static_cast<void>(std::fwrite(line.data(), 1, line.size(), stdout)); }
+
+void Complain(const std::string &cause) {
+  static_cast<void>(std::fflush(stdout));
+  static_cast<void>(std::fprintf(stderr, "%s: %s\n", kTool, cause.c_str()));
+}
+
+// The compared version from --image: nullopt with the exit status set when
+// the image cannot be read or has no version.
+std::optional<FwVersion> ReadImage(const Options &o, int *exit_code) {
+  ImageFacts facts{};
+  StreamFailure stream{};
+  std::string cause;
+  if (!ReadImageFacts(o.image, &facts, &stream)) {
+    cause = std::string(o.image) + ": " + StreamFailureText(stream);
+    *exit_code = status::kUsage;
+  } else if (!HasVersion(facts)) {
+    cause = std::string(o.image) + ": no ME FW version in the image";
+    *exit_code = status::kNoVersion;
+  } else {
+    if (facts.size > kMaxSearchedImageBytes)
+      Complain(std::string(o.image) + ": 4 GiB or larger; only its first 4 GiB are searched, as on the board");
+    return facts.version;
+  }
+  Complain(cause);
+  if (o.json) {
+    std::string line = "{\"file\": ";
+    if (!AppendJsonString(line, o.image)) line += ", \"file_hex\": \"" + HexBytes(o.image) + "\"";
+    WriteLine(line + ", \"version\": null, \"error\": " + JsonString(cause) + ", \"fwu_status\": null}\n");
+  }
+  return std::nullopt;
+}
+
+int Run(const Options &o) {
+  std::optional<FwVersion> compared = o.target;
+  if (o.image != nullptr) {
+    int code = status::kOk;
+    compared = ReadImage(o, &code);
+    if (!compared) return FinishStandardOutput(kTool) ? code : status::kUsage;
+  }
+
+  Failure failure;
+  const std::optional<FwVersion> board = ReadBoardVersion(&failure);
+  if (!board) {
+    Complain(failure.cause);
+    if (o.json) {
+      WriteLine("{\"version\": null, \"error\": " + JsonString(failure.cause) + ", \"fwu_status\": " +
+                (failure.fwu ? std::to_string(*failure.fwu) : "null") + "}\n");
+    }
+    return FinishStandardOutput(kTool) ? status::kNoVersion : status::kUsage;
+  }
+
+  const bool expected = !o.expect || CompareFwVersion(*board, *o.expect) == 0;
+  std::optional<UpdateDecision> decision;
+  if (compared) decision = DecideUpdate(*board, *compared);
+
+  if (o.json) {
+    std::string line = "{\"version\": " + JsonVersion(*board);
+    if (o.expect) line += std::string(", \"expect\": ") + (expected ? "true" : "false");
+    if (o.image != nullptr) {
+      line += ", \"file\": ";
+      if (!AppendJsonString(line, o.image)) line += ", \"file_hex\": \"" + HexBytes(o.image) + "\"";
+    } else if (o.target) {
+      line += ", \"target\": " + JsonVersion(*o.target);
+    }
+    if (decision) {
+      line += ", \"file_version\": " + JsonVersion(*compared) + ", \"decision\": \"" + DecisionName(*decision) +
+              "\", \"advice\": " + JsonString(AdviceText(*decision));
+    }
+    WriteLine(line + "}\n");
+  } else {
+    // -CHKMEVER's lines after its progress lines, its question left out.
+    WriteLine("ME FW version on the board: " + VersionText(*board) + "\n");
+    if (decision) {
+      WriteLine("ME FW version in the File : " + VersionText(*compared) + "\n\n");
+      WriteLine(AdviceText(*decision) + "\n");
+    }
+  }
+  if (!expected)
+    Complain("the board runs " + VersionText(*board) + ", not the expected " + VersionText(*o.expect));
+
+  if (!FinishStandardOutput(kTool)) return status::kUsage;
+  if (!expected) return status::kNotExpected;
+  if (decision)
+    return *decision == UpdateDecision::SameVersion ? exit_status::kNoUpdate : exit_status::kUpdate;
+  return status::kOk;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  ReportClosedPipes();
+  Options options;
+  Asked asked = Asked::Run;
+  if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
+  if (asked != Asked::Run) {
+    if (asked == Asked::Help)
+      static_cast<void>(std::fputs(kHelp, stdout));
+    else
+      static_cast<void>(std::printf("%s %s\n", kTool, NAVO_TOOLS_VERSION));
+    return FinishStandardOutput(kTool) ? status::kOk : status::kUsage;
+  }
+  return Run(options);
+}
