@@ -507,7 +507,13 @@ static void zan_mei_h_csr_write(ZanMeiState *s, uint32_t val)
         s->me_ready = true;
         zan_mei_interrupt(s);
     } else if (val & ZAN_MEI_CSR_IG) {
+        uint8_t before = s->h_rp;
+
         zan_mei_consume(s);
+        /* the driver writes again only once told its buffer was emptied */
+        if (s->h_rp != before) {
+            zan_mei_interrupt(s);
+        }
         zan_mei_pump(s);
     }
     zan_mei_update_irq(s);
