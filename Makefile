@@ -6,7 +6,7 @@
 #   make test    all of the above, CTest, the same under ASan/UBSan, the
 #                install and package test, and the QEMU end-to-end suite
 #   make run     boot the kit's stick in QEMU (tools/run.sh) on the virtual board
-#   make qemu-ec build QEMU with the board's emulated EC
+#   make qemu-ec build QEMU with the board's emulated EC and ME
 #   make shell   build/efi/shell/Shell.efi, the UEFI Shell built from the same EDK II
 #   make usb     the technician's kit: build/usb/NAVO-<version>.img (bootable stick)
 #                and .zip; SIGN_KEY=key.pem SIGN_CERT=cert.pem signs the tools
@@ -83,7 +83,7 @@ unit-asan: host-asan
 	@echo "== host tests under AddressSanitizer and UBSan ($$(date +%T))"
 	@cd build/host-asan && $(CTEST)
 
-# QEMU carrying the board's emulated EC (cached in .cache/qemu-ec).
+# QEMU carrying the board's emulated EC and ME (cached in .cache/qemu-ec).
 qemu-ec: setup
 	@tools/build-qemu-ec.sh
 
