@@ -6,7 +6,7 @@
 #   make test    all of the above, CTest, the same under ASan/UBSan, the
 #                install and package test, and the QEMU end-to-end suite
 #   make run     boot the kit's stick in QEMU (tools/run.sh) on the virtual board
-#   make qemu-ec build QEMU with the board's emulated EC
+#   make qemu-ec build QEMU with the board's emulated EC and ME
 #   make station the diskless Linux test station: Debian's kernel and MEI
 #                modules, busybox and a static navo-board (.cache/station)
 #   make station-test  boot the station once in that QEMU and run navo-board's
@@ -88,7 +88,7 @@ unit-asan: host-asan
 	@echo "== host tests under AddressSanitizer and UBSan ($$(date +%T))"
 	@cd build/host-asan && $(CTEST)
 
-# QEMU carrying the board's emulated EC (cached in .cache/qemu-ec).
+# QEMU carrying the board's emulated EC and ME (cached in .cache/qemu-ec).
 qemu-ec: setup
 	@tools/build-qemu-ec.sh
 

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds a QEMU 7.2 (x86_64 system emulator only) that carries our emulated
 # board EC (tools/qemu-ec/zan_ec.c) so the firmware tests and `make run` have
-# something answering on the EC host ports 0x68/0x6C.
+# something answering on the EC host ports 0x68/0x6C, and our emulated ME
+# (tools/qemu-ec/zan_mei.c) so the Linux tool meets the kernel's real MEI driver.
 #
 #   result: .cache/qemu-ec/build/qemu-system-x86_64  (finds Debian's ROMs by itself)
 #
@@ -30,7 +31,7 @@ log() { printf 'qemu-ec: %s\n' "$*"; }
 
 # Everything that decides what the binary contains goes into the stamp.
 stamp_of() {
-  cat "$DEV/zan_ec.c" "$DEV/Kconfig" "$DEV/trace-events" "${BASH_SOURCE[0]}" | sha256sum | cut -d' ' -f1
+  cat "$DEV/zan_ec.c" "$DEV/zan_mei.c" "$DEV/Kconfig" "$DEV/trace-events" "${BASH_SOURCE[0]}" | sha256sum | cut -d' ' -f1
 }
 STAMP_FILE="$CACHE/built.stamp"
 want="$(stamp_of)"
@@ -106,9 +107,11 @@ replace_block() { # file, text
   printf '# zan-ec begin\n%s\n# zan-ec end\n' "$text" >>"$file"
 }
 cp "$DEV/zan_ec.c" "$SRC/hw/misc/zan_ec.c"
+cp "$DEV/zan_mei.c" "$SRC/hw/misc/zan_mei.c"
 replace_block "$SRC/hw/misc/Kconfig" "$(cat "$DEV/Kconfig")"
 replace_block "$SRC/hw/misc/meson.build" \
-  "softmmu_ss.add(when: 'CONFIG_ZAN_EC', if_true: files('zan_ec.c'))"
+  "softmmu_ss.add(when: 'CONFIG_ZAN_EC', if_true: files('zan_ec.c'))
+softmmu_ss.add(when: 'CONFIG_ZAN_MEI', if_true: files('zan_mei.c'))"
 replace_block "$SRC/hw/misc/trace-events" "$(cat "$DEV/trace-events")"
 
 # --- configure ----------------------------------------------------------------
@@ -119,13 +122,14 @@ cat >"$CACHE/x86_64-zan.mak.new" <<'MAK'
 # ISA serial), the VGA and parallel port that q35 adds unless told not to
 # (so the usual command lines work unchanged), an xHCI controller with USB
 # mass storage (the service stick boots from USB, as on a real board), plus
-# our EC.
+# our EC and our ME (a plain PCI function with MSI, which q35 already carries).
 CONFIG_Q35=y
 CONFIG_VGA_PCI=y
 CONFIG_PARALLEL=y
 CONFIG_USB_XHCI_PCI=y
 CONFIG_USB_STORAGE_CLASSIC=y
 CONFIG_ZAN_EC=y
+CONFIG_ZAN_MEI=y
 MAK
 CONFIGURE_ARGS=(--target-list=x86_64-softmmu --without-default-features --without-default-devices
   --with-devices-x86_64=zan-ec --audio-drv-list= --disable-debug-info
