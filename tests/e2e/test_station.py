@@ -4,6 +4,7 @@ tool must handle. All cases run in one boot."""
 
 from __future__ import annotations
 
+import re
 import sys
 from pathlib import Path
 
@@ -14,7 +15,7 @@ from checks import Check, run_standalone  # noqa: E402
 from station_guest import boot_station  # noqa: E402
 
 # zan-mei's own version when fw-version is not given (tools/qemu-ec/README.md).
-DEFAULT_VERSION = "16.1.25.1865"
+DEFAULT_VERSION = "12.0.49.1534"
 BOARD = "12.0.64.1551"
 DEVICES = {  # PCI function: the emulated ME's properties
     "0000:00:10.0": "",
@@ -23,7 +24,9 @@ DEVICES = {  # PCI function: the emulated ME's properties
     "0000:00:13.0": ",records=2",
     "0000:00:14.0": ",mkhi=off",
 }
-IMAGES = {"NEWER.BIN": (12, 0, 65, 1600), "OLDER.BIN": (12, 0, 49, 1534), "SAME.BIN": (12, 0, 64, 1551)}
+# Newer by its HotFix with a lower Build, older by its HotFix with a higher one: the fields are
+# compared in order, not as one number.
+IMAGES = {"NEWER.BIN": (12, 0, 65, 1000), "OLDER.BIN": (12, 0, 40, 9999), "SAME.BIN": (12, 0, 64, 1551)}
 NO_DRIVER = "-"
 
 
@@ -46,9 +49,9 @@ CASES = [
     ("expect-equal", "0000:00:11.0", ["--expect", BOARD], 0, on_board(BOARD), None),
     ("expect-different", "0000:00:11.0", ["--expect", "12.0.64.1552"], 3, on_board(BOARD),
      "not the expected 12.0.64.1552"),
-    ("image-newer", "0000:00:11.0", ["--image", "/station/NEWER.BIN"], 64, compared("12.0.65.1600", UPDATE), None),
+    ("image-newer", "0000:00:11.0", ["--image", "/station/NEWER.BIN"], 64, compared("12.0.65.1000", UPDATE), None),
     ("image-older", "0000:00:11.0", ["--image", "/station/OLDER.BIN"], 64,
-     compared("12.0.49.1534", DOWNGRADE), None),
+     compared("12.0.40.9999", DOWNGRADE), None),
     ("image-same", "0000:00:11.0", ["--image", "/station/SAME.BIN"], 69, compared(BOARD, SAME), None),
     ("result-0x81", "0000:00:12.0", [], 1, [], "FwuStatus 326"),
     ("two-records", "0000:00:13.0", [], 1, [], "2 records"),
@@ -83,8 +86,13 @@ def test_station() -> None:
     check.equal(sorted(a for a, *_ in run.bound), sorted(DEVICES), "functions mei_me bound at insmod")
     check.true(all(v == "0x8086" for _, v, _ in run.bound), f"vendor ids: {run.bound}")
     for address in DEVICES:
-        check.true(any(f"mei_me {address}" in line for line in run.kernel_log),
-                   f"no kernel log line of mei_me on {address}: {run.kernel_log}")
+        check.true(any(f"mei_me {address}: initialization successful." in line for line in run.kernel_log),
+                   f"mei_me did not log its start on {address}")
+    for address in sorted({d for _, d, *_ in CASES if d != NO_DRIVER}):
+        check.true(any(f"mei_me {address}: : IOCTL_MEI_CONNECT_CLIENT." in line for line in run.kernel_log),
+                   f"navo-board's connect did not reach the driver on {address}")
+    troubles = [line for line in run.kernel_log if re.search(r"fail|error|unexpected reset|timed? ?out", line, re.I)]
+    check.lines(troubles, [], "the driver's complaints in the kernel log")
     check.done()
 
 

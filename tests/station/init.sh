@@ -69,9 +69,11 @@ while read -r name address args; do
   [ "$address" = - ] && run_case "$name" - $args
 done <"$cases"
 
-# With their debug lines on, the kernel log shows each step of the driver's
-# start with the ME (reset, host start, enumeration) and every connect.
-insmod /lib/modules/mei.ko dyndbg=+p && insmod /lib/modules/mei-me.ko dyndbg=+p
+# The driver logs nothing when it binds. These debug lines show its start
+# with each ME (reset, host start, enumeration, "initialization successful.")
+# and every connect, without the lines of each interrupt.
+insmod /lib/modules/mei.ko 'dyndbg="file init.c +p; file hbm.c +p; file main.c +p"' &&
+  insmod /lib/modules/mei-me.ko 'dyndbg="file pci-me.c +p"'
 say "insmod $?"
 for d in "$DRIVER"/0000:*; do
   [ -e "$d" ] && say "bound ${d##*/} $(cat "$d/vendor") $(cat "$d/device")"
