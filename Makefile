@@ -98,7 +98,8 @@ station: setup
 
 station-test: qemu-ec station
 	@echo "== the Linux test station in QEMU ($$(date +%T))"
-	@$(PYTHON) tests/e2e/run_all.py -k test_station.py -j 1
+	@$(PYTHON) tests/e2e/run_all.py -k test_station.py -j 1; st=$$?; \
+	  grep -h '^station:' build/e2e/test_station.test_station/output.txt 2>/dev/null; exit $$st
 
 # The shell that does not nest is started from the test disks (build/efi/shell/Shell.efi);
 # the kit image is booted as shipped.
