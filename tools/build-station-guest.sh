@@ -50,6 +50,7 @@ download() { # package
     cat "$CACHE/download.log"; exit 1; }
 }
 
+# shellcheck disable=SC2086 # $1 is a pattern
 newest() { { ls "$DL"/$1 2>/dev/null || true; } | sort -V | tail -1; }
 
 kernel_deb="$(newest "linux-image-${KERNEL_SERIES}-*-amd64_*_amd64.deb")"
@@ -66,14 +67,15 @@ if [ -z "$busybox_deb" ]; then
   download busybox-static
   busybox_deb="$(newest "busybox-static_*_amd64.deb")"
 fi
-[ -n "$kernel_deb" ] && [ -n "$busybox_deb" ] || { log "a download left no package in $DL"; exit 1; }
+if [ -z "$kernel_deb" ] || [ -z "$busybox_deb" ]; then log "a download left no package in $DL"; exit 1; fi
 
 # --- what the guest takes from them ---------------------------------------------
 # Only the kernel and the two modules leave the kernel package (its whole tree
 # would be some 400 MB); each package is unpacked once per file name.
 unpack() { # deb, tar member patterns...
   local deb="$1"; shift
-  local dir="$PKG/$(basename "$deb" .deb)"
+  local dir
+  dir="$PKG/$(basename "$deb" .deb)"
   if [ ! -f "$dir/.unpacked" ]; then
     rm -rf "$dir"; mkdir -p "$dir"
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$dir" --wildcards "$@"
@@ -84,7 +86,7 @@ unpack() { # deb, tar member patterns...
 kdir="$(unpack "$kernel_deb" './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/misc/mei/mei.ko*' \
                              './lib/modules/*/kernel/drivers/misc/mei/mei-me.ko*')"
 bdir="$(unpack "$busybox_deb" './bin/busybox')"
-vmlinuz="$(ls "$kdir"/boot/vmlinuz-* | head -1)"
+vmlinuz="$(find "$kdir/boot" -name 'vmlinuz-*' | head -1)"
 modules="$(ls -d "$kdir"/lib/modules/*/kernel/drivers/misc/mei)"
 for m in mei mei-me; do
   # busybox's insmod takes plain modules; later kernel packages compress them.
