@@ -7,6 +7,10 @@
 #                install and package test, and the QEMU end-to-end suite
 #   make run     boot the kit's stick in QEMU (tools/run.sh) on the virtual board
 #   make qemu-ec build QEMU with the board's emulated EC and ME
+#   make station the diskless Linux test station: Debian's kernel and MEI
+#                modules, busybox and a static navo-board (.cache/station)
+#   make station-test  boot the station once in that QEMU and run navo-board's
+#                cases against the kernel's MEI driver (also part of make test)
 #   make shell   build/efi/shell/Shell.efi, the UEFI Shell built from the same EDK II
 #   make usb     the technician's kit: build/usb/NAVO-<version>.img (bootable stick)
 #                and .zip; SIGN_KEY=key.pem SIGN_CERT=cert.pem signs the tools
@@ -43,6 +47,7 @@ CTEST := ctest --output-on-failure -j $(JOBS)
 
 .PHONY: all setup efi host host-asan test unit unit-asan e2e run bench fuzz clean
 .PHONY: fuzz-build fuzz-smoke lint qemu-ec shell usb release install uninstall deb install-test
+.PHONY: station station-test
 
 all: efi host
 
@@ -87,9 +92,18 @@ unit-asan: host-asan
 qemu-ec: setup
 	@tools/build-qemu-ec.sh
 
+# The test station's guest (tools/build-station-guest.sh; cached in .cache/station).
+station: setup
+	@tools/build-station-guest.sh
+
+station-test: qemu-ec station
+	@echo "== the Linux test station in QEMU ($$(date +%T))"
+	@$(PYTHON) tests/e2e/run_all.py -k test_station.py -j 1; st=$$?; \
+	  grep -h '^station:' build/e2e/test_station.test_station/output.txt 2>/dev/null; exit $$st
+
 # The shell that does not nest is started from the test disks (build/efi/shell/Shell.efi);
 # the kit image is booted as shipped.
-e2e: efi qemu-ec shell usb
+e2e: efi qemu-ec shell usb station
 	@if [ -f tests/e2e/run_all.py ]; then \
 	  echo "== end-to-end tests in QEMU ($$(date +%T))"; $(PYTHON) tests/e2e/run_all.py; \
 	else echo "== end-to-end tests: tests/e2e/run_all.py not present, skipped"; fi
