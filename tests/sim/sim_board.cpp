@@ -671,7 +671,7 @@ class ScreenKeeper final : public sim::TextOut {
   sim::TextOut *out_;
 };
 
-sim::HeciDevice &LocatedHeci(PlatHeci *Heci) {
+sim::HeciDevice &LocatedHeci(const PlatHeci *Heci) {
   sim::HeciDevice *device = Board::Current().me().device();
   if (Heci != &g_heci_token || device == nullptr) sim::Die("HECI call without a located protocol");
   return *device;
