@@ -71,25 +71,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   sim::Board board;
   board.SetCurDir(dir);
   sim::SimEc ec;
-  if (!(setup & 8)) board.devices.push_back(&ec);
+  if (!(setup & 8)) board.ports().Attach(&ec);
   if (setup & 1) board.PutFile(kStep1, std::string_view("marker"));
   if (setup & 2) board.PutFile(kStep2, std::string_view("marker"));
   const Model m = Expect(dir);
   if ((setup & 32) && m.usable) board.PutFile(m.prefix + u"\\startup.nsh", std::string_view("script"));
-  if (setup & 64) board.fail_write[sim::Upper(board.Resolve(u"startup.nsh"))] = PLAT_DEVICE_ERROR;
+  if (setup & 64) board.shell().InjectWriteFailure(board.Resolve(u"startup.nsh"), PLAT_DEVICE_ERROR);
   board.Type((setup & 4) ? "n" : "y");
-  board.starve_limit = 1;
-  board.on_keys_starved = [](sim::Board &b) { b.Type("x"); };
+  board.console().SetStarveLimit(1);
+  board.console().OnKeysStarved([](sim::Board &b) { b.Type("x"); });
 
   // The script as it was written, before the copy moves it away.
   std::optional<std::vector<uint8_t>> written;
-  board.on_mutation = [&written](sim::Board &b, std::string_view what) {
+  board.shell().OnMutation([&written](sim::Board &b, std::string_view what) {
     if (what == "write") written = b.FileBytes(u"startup.nsh");
-  };
+  });
   const auto files_before = board.FileNames();
 
   const uint8_t status = AutoUpdateCommand();
-  const std::string screen = board.screen.Text();
+  const std::string screen = board.console().screen().Text();
   FUZZ_CHECK(board.LiveAllocations() == 0);
   FUZZ_CHECK(board.OpenFiles() == 0);
 
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     // Held: nothing at all happens.
     FUZZ_CHECK(status == 0);
     FUZZ_CHECK(screen.empty());
-    FUZZ_CHECK(board.executed.empty());
+    FUZZ_CHECK(board.shell().Executed().empty());
     FUZZ_CHECK(board.FileNames() == files_before);
     FUZZ_CHECK(ec.transactions.empty());
     return 0;
@@ -108,19 +108,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     if (!m.usable) {
       FUZZ_CHECK(status == 1);
       FUZZ_CHECK(screen.find("Error F12:") != std::string::npos);
-      FUZZ_CHECK(board.executed.empty());
+      FUZZ_CHECK(board.shell().Executed().empty());
       FUZZ_CHECK(board.HasFile(kStep1));
       return 0;
     }
-    FUZZ_CHECK(!board.executed.empty() && board.executed[0].line == m.remove_line);
+    FUZZ_CHECK(!board.shell().Executed().empty() && board.shell().Executed()[0].line == m.remove_line);
     FUZZ_CHECK(!board.HasFile(kStep1));
     if (status == 0) {
       // The whole final run: script gone, pin off after the key, one reset.
-      FUZZ_CHECK(board.resets == 1 && !ec.PinOn());
+      FUZZ_CHECK(board.ports().Resets() == 1 && !ec.PinOn());
       FUZZ_CHECK(screen.find("Restore FW override pin Status...OK") != std::string::npos);
     } else {
       FUZZ_CHECK(status == 1);
-      FUZZ_CHECK(board.resets == 0);
+      FUZZ_CHECK(board.ports().Resets() == 0);
       FUZZ_CHECK(screen.find("Error F11:") != std::string::npos ||
                  screen.find("Error F09:") != std::string::npos);
     }
@@ -130,13 +130,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   // The first run.
   if (setup & 4) {
     FUZZ_CHECK(status == 2);
-    FUZZ_CHECK(!written && board.executed.empty());
+    FUZZ_CHECK(!written && board.shell().Executed().empty());
     return 0;
   }
   if (!m.usable) {
     FUZZ_CHECK(status == 1);
     FUZZ_CHECK(screen.find("Error F12:") != std::string::npos);
-    FUZZ_CHECK(!written && board.executed.empty());
+    FUZZ_CHECK(!written && board.shell().Executed().empty());
     FUZZ_CHECK(board.FileNames() == files_before);
     return 0;
   }
@@ -147,18 +147,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     // resolves differently from the shell) end at the open, as they would on
     // a file system that refuses them; a refused write ends there.
     FUZZ_CHECK(status == 1 && screen.find("Error F04: ") != std::string::npos);
-    FUZZ_CHECK(board.executed.empty());
+    FUZZ_CHECK(board.shell().Executed().empty());
     return 0;
   }
   FUZZ_CHECK(std::string(written->begin(), written->end()) == m.script);
   if (m.root) {
-    FUZZ_CHECK(board.executed.empty() || board.executed[0].line != m.copy_line);
+    FUZZ_CHECK(board.shell().Executed().empty() || board.shell().Executed()[0].line != m.copy_line);
   } else {
-    FUZZ_CHECK(!board.executed.empty() && board.executed[0].line == m.copy_line);
+    FUZZ_CHECK(!board.shell().Executed().empty() && board.shell().Executed()[0].line == m.copy_line);
   }
   FUZZ_CHECK(status == 0 || status == 1);
   if (status == 0) {
-    FUZZ_CHECK(board.resets == 1);
+    FUZZ_CHECK(board.ports().Resets() == 1);
     FUZZ_CHECK(ec.PinOn());
   }
   return 0;

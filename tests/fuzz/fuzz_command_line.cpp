@@ -108,15 +108,15 @@ void RunUtility(const std::vector<std::u16string> &words) {
   sim::Board board;
   board.PutLegacy(0xF8000, "$$ZAN-");
   sim::SimEc ec;
-  board.devices.push_back(&ec);
+  board.ports().Attach(&ec);
   board.SetVariable(u"MeInfoSetup", kMeInfoSetupGuid,
                     {0, 12, 0, 0, 0, 0, 0, 0, 0, 64, 0, 0, 0, 0x0F, 0x06, 0, 0, 0, 0, 0, 0, 0});
   // An image whose FTPR manifest holds 12.0.64.1552.
   board.PutFile(u"FS0:\\IMAGE.BIN", std::string_view("$CPD\x01\0\0\0" "...." "FTPR"
                                                       "$MN2" "...." "\x0C\0\0\0" "\x40\0" "\x10\x06",
                                                       32));
-  board.starve_limit = 1;
-  board.on_keys_starved = [](sim::Board &b) { b.Type("n"); };
+  board.console().SetStarveLimit(1);
+  board.console().OnKeysStarved([](sim::Board &b) { b.Type("n"); });
 
   Vector v(words);
   const uint64_t status = NavoMain(v.argv.size(), v.argv.data());

@@ -168,10 +168,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   sim::Board board;
   // A firmware pool has limits; a client that asks for a buffer of the length
   // an ME claims must cope with being refused.
-  board.pool_limit = 1 << 20;
+  board.memory().SetPoolLimit(1 << 20);
   NavoHeciForgetProtocol();
   ScriptedMe me(in, failing_send, (setup & 2) != 0);
-  if (!(setup & 1)) board.heci = &me;
+  if (!(setup & 1)) board.me().Install(&me);
 
   switch ((setup >> 2) & 3) {
     case 1:

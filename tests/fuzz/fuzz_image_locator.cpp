@@ -84,11 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   if (model_found) {
     FUZZ_CHECK(status == PLAT_SUCCESS);
     FUZZ_CHECK(fuzz::Same(version, expected));
-    FUZZ_CHECK(board.screen.Raw().empty());
+    FUZZ_CHECK(board.console().screen().Raw().empty());
   } else {
     FUZZ_CHECK(status == PLAT_NOT_FOUND);
     FUZZ_CHECK(fuzz::Same(version, sentinel));
-    FUZZ_CHECK(board.screen.Raw() == u"Fail.\r\n\r\nError F07: Not Find Version sting.\r\n");
+    FUZZ_CHECK(board.console().screen().Raw() == u"Fail.\r\n\r\nError F07: Not Find Version sting.\r\n");
   }
 
   // The same image in chunks of 1 to 32 bytes, the lengths drawn from the
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   FwVersion read = sentinel;
   const PlatStatus read_status = ReadImageFwVersion(u"IMAGE.BIN", &read);
   FUZZ_CHECK(read_status == status && fuzz::Same(read, version));
-  FUZZ_CHECK(from_file.screen.Raw() == board.screen.Raw());
+  FUZZ_CHECK(from_file.console().screen().Raw() == board.console().screen().Raw());
   FUZZ_CHECK(from_file.LiveAllocations() == 0 && from_file.OpenFiles() == 0);
   return 0;
 }

@@ -54,6 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     FUZZ_CHECK(status == 1);
     FUZZ_CHECK(fuzz::Same(version, FwVersion{0, 0, 0, 0}));
   }
-  if (!verbose) FUZZ_CHECK(board.screen.Raw().empty());
+  if (!verbose) FUZZ_CHECK(board.console().screen().Raw().empty());
   return 0;
 }

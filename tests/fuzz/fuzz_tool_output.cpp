@@ -79,15 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
                            return PLAT_SUCCESS;
                          });
   }
-  if (setup & 2) board.pool_limit = 64;
-  if (setup & 4) board.fail_read[sim::Upper(kOutputFile)] = PLAT_DEVICE_ERROR;
+  if (setup & 2) board.memory().SetPoolLimit(64);
+  if (setup & 4) board.shell().InjectReadFailure(kOutputFile, PLAT_DEVICE_ERROR);
 
   FwVersion version{};
   const PlatStatus status = ReadMeInfoToolVersion(&version, 0);
   FUZZ_CHECK(board.LiveAllocations() == 0);
   FUZZ_CHECK(board.OpenFiles() == 0);
 
-  const std::string screen = board.screen.Text();
+  const std::string screen = board.console().screen().Text();
   if (tool_missing) {
     FUZZ_CHECK(status == PLAT_LOAD_ERROR);
     FUZZ_CHECK(screen == "Fail\n\nError F03: An error occurs when using \"MeInfo.efi.\"\n");

@@ -47,11 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   if (Model(text, &expected)) {
     FUZZ_CHECK(status == PLAT_SUCCESS);
     FUZZ_CHECK(fuzz::Same(version, expected));
-    FUZZ_CHECK(board.screen.Raw().empty());
+    FUZZ_CHECK(board.console().screen().Raw().empty());
   } else {
     FUZZ_CHECK(status == PLAT_NOT_FOUND);
     FUZZ_CHECK(fuzz::Same(version, FwVersion{0, 0, 0, 0}));
-    FUZZ_CHECK(board.screen.Raw() ==
+    FUZZ_CHECK(board.console().screen().Raw() ==
                u"Fail\r\n\r\nError F08: ME/TXE FW version contains non-digits.\r\n");
   }
   return 0;

@@ -41,7 +41,7 @@ class Machine {
  public:
   explicit Machine(std::u16string work_dir = kWorkDir, sim::SimEc::Options ec_options = {})
       : ec(ec_options), work_dir_(std::move(work_dir)) {
-    board.devices.push_back(&ec);
+    board.ports().Attach(&ec);
     board.SetCurDir(work_dir_);
     board.PutFile(InDir(work_dir_, u"NAVO.efi"), std::string_view("MZ"));
     board.PutFile(InDir(work_dir_, u"GO.nsh"), std::string_view("echo maker's update\r\n"));
@@ -70,7 +70,7 @@ class Machine {
       ++starts;
       ++boots;
       ec.PowerCycle();
-      board.cur_dir = u"FS0:\\";
+      board.shell().ChangeDir(u"FS0:\\");
       if (board.HasFile(kRootScript)) RunScript(board.FileBytes(kRootScript));
     } while (reset_pending_ && starts < max_starts);
     return starts;
@@ -125,13 +125,13 @@ class Machine {
 
  private:
   uint8_t RunNavo(char key) {
-    board.keys.clear();
+    board.console().ClearKeys();
     if (key != '\0') board.Type(std::string(1, key));
-    const int resets = board.resets;
+    const int resets = board.ports().Resets();
     const uint8_t result = AutoUpdateCommand();
-    board.keys.clear();
+    board.console().ClearKeys();
     results.push_back(result);
-    if (board.resets != resets) reset_pending_ = true;
+    if (board.ports().Resets() != resets) reset_pending_ = true;
     return result;
   }
 
@@ -167,31 +167,31 @@ class Machine {
       if (!line.empty() && line.back() == ':' && line.find(' ') == std::string::npos) {
         std::u16string root = sim::U16(line) + u"\\";
         if (!board.IsDir(sim::Upper(root))) problems.push_back("no mapping " + line);
-        else board.cur_dir = root;
+        else board.shell().ChangeDir(root);
         continue;
       }
       if (line.rfind("cd ", 0) == 0) {
         std::u16string dir = sim::U16(line.substr(3));
         if (!board.IsDir(board.Resolve(dir))) problems.push_back("cd to a missing folder " + line);
-        else board.cur_dir = board.Resolve(dir);
+        else board.shell().ChangeDir(board.Resolve(dir));
         continue;
       }
       if (line == "go me1") {
         if (!board.HasFile(u"GO.nsh")) {
-          problems.push_back("go: no GO.nsh in " + sim::Narrow(*board.cur_dir));
+          problems.push_back("go: no GO.nsh in " + sim::Narrow(*board.shell().CurDir()));
           continue;
         }
         auto log = board.FileBytes(u"go.log");
         std::string entry = ec.PinOn() ? "on\n" : "off\n";
         log.insert(log.end(), entry.begin(), entry.end());
         board.PutFile(u"go.log", std::move(log));
-        for (const std::string &shown : go_prints) board.con_out->OutputString(sim::U16(shown) + u"\r\n");
+        for (const std::string &shown : go_prints) board.console().out().OutputString(sim::U16(shown) + u"\r\n");
         if (after_go) after_go(*this);
         continue;
       }
       if (line == "NAVO.efi -ECOVRAUTO") {
         if (!board.HasFile(u"NAVO.efi")) {
-          problems.push_back("no NAVO.efi in " + sim::Narrow(*board.cur_dir));
+          problems.push_back("no NAVO.efi in " + sim::Narrow(*board.shell().CurDir()));
           continue;
         }
         RunNavo(script_key);

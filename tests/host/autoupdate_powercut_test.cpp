@@ -29,7 +29,7 @@ struct Cut {
 
 std::string Describe(const Persistent &before, const Persistent &after, const std::string &what,
                      const sim::Board &board) {
-  if (what == "execute") return "shell: " + sim::Narrow(board.executed.back().line);
+  if (what == "execute") return "shell: " + sim::Narrow(board.shell().Executed().back().line);
   std::string out = what;
   for (const auto &[name, bytes] : after.disks.Files()) {
     const std::vector<uint8_t> *old = before.disks.Find(name);
@@ -50,15 +50,15 @@ std::vector<Cut> RecordCuts() {
   auto take = [&](const std::string &step) { cuts.push_back({step, m.Save()}); };
   take("before anything");
   int prompt = 0;
-  m.board.starve_limit = 5;
-  m.board.on_keys_starved = [&](sim::Board &b) {
+  m.board.console().SetStarveLimit(5);
+  m.board.console().OnKeysStarved([&](sim::Board &b) {
     take(prompt++ == 0 ? "waiting at the Continue prompt" : "waiting at the any-key prompt");
     b.Type("y");
-  };
-  m.board.on_mutation = [&](sim::Board &b, std::string_view what) {
+  });
+  m.board.shell().OnMutation([&](sim::Board &b, std::string_view what) {
     const Persistent now = m.Save();
     cuts.push_back({Describe(cuts.back().state, now, std::string(what), b), now});
-  };
+  });
   m.ec.on_register_write = [&](sim::SimEc &, const sim::SimEc::Transaction &t) {
     char step[48];
     std::snprintf(step, sizeof step, "EC: pin register <- 0x%02X", t.value);
@@ -94,7 +94,7 @@ Outcome Replay(const Cut &cut) {
   o.on_start = m.State();
   o.after_hand = "-";
   if (!Finished(m)) {
-    if (m.TypeCommand('y') == 0 && m.board.resets > 0) m.Start();
+    if (m.TypeCommand('y') == 0 && m.board.ports().Resets() > 0) m.Start();
     o.after_hand = m.State();
   }
   for (const auto &r : m.GoRuns()) o.go_runs += (o.go_runs.empty() ? "" : ",") + r;

@@ -36,7 +36,7 @@ const char16_t kRemoveLine[] = u"rm FS0:\\startup.nsh";
 
 std::vector<std::u16string> Lines(const sim::Board &board) {
   std::vector<std::u16string> lines;
-  for (const auto &e : board.executed) lines.push_back(e.line);
+  for (const auto &e : board.shell().Executed()) lines.push_back(e.line);
   return lines;
 }
 
@@ -69,10 +69,10 @@ TEST(AutoUpdateSequence, IdleToArmedToIdle) {
   EXPECT_EQ(m.ec.PinRegister(), 0x80);
   EXPECT_TRUE(m.Step1());
   EXPECT_EQ(m.State(), "Armed, pin on");
-  EXPECT_EQ(m.board.resets, 1);
-  EXPECT_EQ(m.board.stalls, std::vector<uint64_t>{500});
+  EXPECT_EQ(m.board.ports().Resets(), 1);
+  EXPECT_EQ(m.board.ports().Stalls(), std::vector<uint64_t>{500});
   EXPECT_EQ(Lines(m.board), (std::vector<std::u16string>{kCopyLine, kMarkerLine}));
-  EXPECT_EQ(m.board.screen.Raw(), Notice() +
+  EXPECT_EQ(m.board.console().screen().Raw(), Notice() +
                                       u"Preparing Update files...OK\r\n"
                                       u"Adjust EC FW override Status...OK\r\n"
                                       u"\r\nRestarting, please wait...");
@@ -81,16 +81,16 @@ TEST(AutoUpdateSequence, IdleToArmedToIdle) {
 
   // The restart: the script runs the maker's update with the pin on, then the
   // final run, which resets once more; the third start finds nothing to do.
-  const std::size_t shown = m.board.screen.Raw().size();
-  m.board.executed.clear();
+  const std::size_t shown = m.board.console().screen().Raw().size();
+  m.board.shell().ClearExecuted();
   bool pin_on_at_prompt = false;
-  m.board.keys.clear();
+  m.board.console().ClearKeys();
   m.script_key = '\0';  // the any-key prompt gets no key until the test looks
-  m.board.starve_limit = 10;
-  m.board.on_keys_starved = [&](sim::Board &b) {
+  m.board.console().SetStarveLimit(10);
+  m.board.console().OnKeysStarved([&](sim::Board &b) {
     pin_on_at_prompt = m.ec.PinOn();
     b.PressScan(0x17);  // Escape: a scan code alone is a key too
-  };
+  });
   EXPECT_EQ(m.Start(), 2);
   EXPECT_TRUE(m.problems.empty()) << m.problems.front();
   EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
@@ -98,9 +98,9 @@ TEST(AutoUpdateSequence, IdleToArmedToIdle) {
   EXPECT_EQ(m.results, (std::vector<uint8_t>{0, 0}));
   EXPECT_EQ(m.State(), "Idle, pin off");
   EXPECT_EQ(m.ec.PinRegister(), 0x00);
-  EXPECT_EQ(m.board.resets, 2);
+  EXPECT_EQ(m.board.ports().Resets(), 2);
   EXPECT_EQ(Lines(m.board), std::vector<std::u16string>{kRemoveLine});
-  EXPECT_EQ(m.board.screen.Raw().substr(shown),
+  EXPECT_EQ(m.board.console().screen().Raw().substr(shown),
             Closing() + u"Restore FW override pin Status...OK\r\n\r\n");
   EXPECT_EQ(m.boots, 2);
 }
@@ -110,14 +110,14 @@ TEST(AutoUpdateSequence, DeclinedWritesNothing) {
     Machine m;
     const auto files = m.board.FileNames();
     m.board.Type("x\r");  // ignored by the prompt before the answer
-    m.board.keys.push_front({0x01, 0});
+    m.board.console().PressFirst({0x01, 0});
     m.board.Type(std::string(1, key));
     EXPECT_EQ(AutoUpdateCommand(), 2);
-    EXPECT_EQ(m.board.screen.Raw(), Notice() + u"\r\nUser canceled update.\r\n\r\n");
+    EXPECT_EQ(m.board.console().screen().Raw(), Notice() + u"\r\nUser canceled update.\r\n\r\n");
     EXPECT_EQ(m.board.FileNames(), files);
-    EXPECT_TRUE(m.board.executed.empty());
-    EXPECT_TRUE(m.board.port_log.empty());
-    EXPECT_EQ(m.board.resets, 0);
+    EXPECT_TRUE(m.board.shell().Executed().empty());
+    EXPECT_TRUE(m.board.ports().Log().empty());
+    EXPECT_EQ(m.board.ports().Resets(), 0);
   }
 }
 
@@ -132,20 +132,20 @@ struct FirstRunFailure {
 
 TEST(AutoUpdateSequence, FirstRunFailures) {
   const FirstRunFailure cases[] = {
-      {"F04 open", [](Machine &m) { m.board.fail_open[sim::Upper(u"FS0:\\UPDATE\\startup.nsh")] = PLAT_ACCESS_DENIED; },
+      {"F04 open", [](Machine &m) { m.board.shell().InjectOpenFailure(u"FS0:\\UPDATE\\startup.nsh", PLAT_ACCESS_DENIED); },
        u"Fail.\r\n\r\nError F04: Open File failed!\r\n", "Idle, pin off", false},
-      {"F04 write", [](Machine &m) { m.board.fail_write[sim::Upper(u"FS0:\\UPDATE\\startup.nsh")] = PLAT_DEVICE_ERROR; },
+      {"F04 write", [](Machine &m) { m.board.shell().InjectWriteFailure(u"FS0:\\UPDATE\\startup.nsh", PLAT_DEVICE_ERROR); },
        u"Fail.\r\n\r\nError F04: Write File failed!\r\n", "Idle, pin off, local copy", true},
-      {"F10 copy", [](Machine &m) { m.board.fail_write[sim::Upper(kRootScript)] = PLAT_ACCESS_DENIED; },
+      {"F10 copy", [](Machine &m) { m.board.shell().InjectWriteFailure(kRootScript, PLAT_ACCESS_DENIED); },
        u"OK\r\nFail\r\n\r\nError F10: An error occurs when copying \"startup.nsh\" to root directory\r\n",
        "Idle, pin off, local copy", true},
-      {"F10 copy: shell cannot run it", [](Machine &m) { m.board.execute_result = PLAT_OUT_OF_RESOURCES; },
+      {"F10 copy: shell cannot run it", [](Machine &m) { m.board.shell().SetExecuteResult(PLAT_OUT_OF_RESOURCES); },
        u"OK\r\nFail\r\n\r\nError F10: An error occurs when copying \"startup.nsh\" to root directory\r\n",
        "Idle, pin off, local copy", true},
       {"F09 no API table", [](Machine &m) { m.ec.SetRegister(0, 0, 0xFF); },
        u"OK\r\nAdjust EC FW override Status...Fail.\r\n\r\nError F09: Not Find EC API table.\r\n",
        "Orphan script, pin off", false},
-      {"F09 no EC at all", [](Machine &m) { m.board.devices.clear(); },
+      {"F09 no EC at all", [](Machine &m) { m.board.ports().DetachAll(); },
        u"OK\r\nAdjust EC FW override Status...Fail.\r\n\r\nError F09: Not Find EC API table.\r\n",
        "Orphan script, pin off", false},
   };
@@ -154,8 +154,9 @@ TEST(AutoUpdateSequence, FirstRunFailures) {
     Machine m;
     c.arrange(m);
     EXPECT_EQ(m.TypeCommand('y'), 1);
-    EXPECT_EQ(m.board.screen.Raw(), Notice() + u"Preparing Update files..." + c.tail);
-    m.board.devices = {&m.ec};
+    EXPECT_EQ(m.board.console().screen().Raw(), Notice() + u"Preparing Update files..." + c.tail);
+    m.board.ports().DetachAll();
+    m.board.ports().Attach(&m.ec);
     EXPECT_EQ(m.State(), c.state);
     EXPECT_EQ(m.LocalScript(), c.local_script);
     if (c.local_script) {
@@ -165,7 +166,7 @@ TEST(AutoUpdateSequence, FirstRunFailures) {
     }
     EXPECT_FALSE(m.Step1());
     EXPECT_FALSE(PinWritten(m.ec));
-    EXPECT_EQ(m.board.resets, 0);
+    EXPECT_EQ(m.board.ports().Resets(), 0);
     EXPECT_EQ(m.board.OpenFiles(), 0u);
   }
 }
@@ -179,11 +180,11 @@ TEST(AutoUpdateSequence, OrphanScriptAsksAgain) {
   ASSERT_EQ(m.State(), "Orphan script, pin off");
 
   m.script_key = 'n';
-  const std::size_t shown = m.board.screen.Raw().size();
+  const std::size_t shown = m.board.console().screen().Raw().size();
   EXPECT_EQ(m.Start(), 1);
   EXPECT_EQ(m.results.back(), 2);
   EXPECT_TRUE(m.GoRuns().empty());  // no marker: the maker's update is skipped
-  EXPECT_EQ(m.board.screen.Raw().substr(shown, Notice().size()), Notice());
+  EXPECT_EQ(m.board.console().screen().Raw().substr(shown, Notice().size()), Notice());
   EXPECT_EQ(m.State(), "Orphan script, pin off");
 
   m.ec.SetRegister(0, 0, 0x01);
@@ -197,17 +198,17 @@ TEST(AutoUpdateSequence, OrphanScriptAsksAgain) {
 TEST(AutoUpdateSequence, FinalRunRemovalFails) {
   Machine m;
   ASSERT_EQ(m.TypeCommand('y'), 0);
-  m.board.fail_write[sim::Upper(kRootScript)] = PLAT_ACCESS_DENIED;
-  m.board.screen = sim::Screen();
+  m.board.shell().InjectWriteFailure(kRootScript, PLAT_ACCESS_DENIED);
+  m.board.console().screen() = sim::Screen();
   m.board.SetCurDir(kWorkDir);
   EXPECT_EQ(AutoUpdateCommand(), 1);
-  EXPECT_EQ(m.board.screen.Raw(),
+  EXPECT_EQ(m.board.console().screen().Raw(),
             u"Fail\r\n\r\nError F11: An error occurs when removing \"startup.nsh\" in root directory\r\n");
   // The marker goes all the same; the pin stays on; the script that could not be
   // removed is an orphan that asks again at the next start.
   EXPECT_EQ(m.State(), "Orphan script, pin on");
-  EXPECT_EQ(m.board.resets, 1);
-  m.board.fail_write.clear();
+  EXPECT_EQ(m.board.ports().Resets(), 1);
+  m.board.shell().ClearWriteFailures();
   m.script_key = 'y';
   EXPECT_EQ(m.Start(), 3);
   EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
@@ -217,15 +218,15 @@ TEST(AutoUpdateSequence, FinalRunRemovalFails) {
 TEST(AutoUpdateSequence, FinalRunLosesTheEc) {
   Machine m;
   ASSERT_EQ(m.TypeCommand('y'), 0);
-  m.after_go = [](Machine &mm) { mm.board.devices.clear(); };
-  const std::size_t shown = m.board.screen.Raw().size();
+  m.after_go = [](Machine &mm) { mm.board.ports().DetachAll(); };
+  const std::size_t shown = m.board.console().screen().Raw().size();
   EXPECT_EQ(m.Start(), 1);
   EXPECT_EQ(m.results.back(), 1);
-  EXPECT_EQ(m.board.screen.Raw().substr(shown),
+  EXPECT_EQ(m.board.console().screen().Raw().substr(shown),
             Closing() +
                 u"Restore FW override pin Status...Fail.\r\n\r\nError F09: Not Find EC API table.\r\n");
   EXPECT_EQ(m.State(), "Idle, pin on");
-  EXPECT_EQ(m.board.resets, 1);
+  EXPECT_EQ(m.board.ports().Resets(), 1);
 }
 
 struct MarkerCase {
@@ -252,18 +253,18 @@ TEST(AutoUpdateSequence, MarkersChooseTheStep) {
     const uint8_t result = AutoUpdateCommand();
     EXPECT_EQ(result, 0);
     if (std::string(c.expected) == "nothing") {
-      EXPECT_EQ(m.board.screen.Raw(), u"");
+      EXPECT_EQ(m.board.console().screen().Raw(), u"");
       EXPECT_EQ(m.board.FileNames(), files);
-      EXPECT_TRUE(m.board.executed.empty());
-      EXPECT_TRUE(m.board.port_log.empty());
-      EXPECT_EQ(m.board.keys.size(), 1u);
+      EXPECT_TRUE(m.board.shell().Executed().empty());
+      EXPECT_TRUE(m.board.ports().Log().empty());
+      EXPECT_EQ(m.board.console().KeysLeft(), 1u);
     } else {
       EXPECT_EQ(Lines(m.board), std::vector<std::u16string>{kRemoveLine});
       EXPECT_FALSE(m.Step1());
       EXPECT_EQ(m.Step2(), c.step2);
       EXPECT_FALSE(m.RootScript());
       EXPECT_FALSE(m.ec.PinOn());
-      EXPECT_EQ(m.board.resets, 1);
+      EXPECT_EQ(m.board.ports().Resets(), 1);
     }
   }
 }
@@ -273,7 +274,7 @@ TEST(AutoUpdateSequence, MarkersChooseTheStep) {
 TEST(AutoUpdateSequence, OlderLongerLocalScriptIsCut) {
   Machine m;
   m.board.PutFile(u"FS0:\\UPDATE\\startup.nsh", std::string(400, '#'));
-  m.board.fail_write[sim::Upper(kRootScript)] = PLAT_ACCESS_DENIED;  // keep the local copy to look at
+  m.board.shell().InjectWriteFailure(kRootScript, PLAT_ACCESS_DENIED);  // keep the local copy to look at
   EXPECT_EQ(m.TypeCommand('y'), 1);
   const auto bytes = m.board.FileBytes(u"FS0:\\UPDATE\\startup.nsh");
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), kScriptForUpdate);
@@ -319,10 +320,10 @@ TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
                 u"mapping name).\r\n"
               : u"Error F12: The mapping name of the current directory is too long (at most 15 "
                 u"characters).\r\n";
-      EXPECT_EQ(m.board.screen.Raw(),
+      EXPECT_EQ(m.board.console().screen().Raw(),
                 Notice() + u"Preparing Update files...Fail\r\n\r\n" + why);
-      EXPECT_TRUE(m.board.executed.empty());
-      EXPECT_TRUE(m.board.port_log.empty());
+      EXPECT_TRUE(m.board.shell().Executed().empty());
+      EXPECT_TRUE(m.board.ports().Log().empty());
       EXPECT_FALSE(m.LocalScript());
       EXPECT_FALSE(m.RootScript());
     }
@@ -382,20 +383,20 @@ TEST(AutoUpdateSequence, DirectoryCharacters) {
     }
     const std::u16string why = u"Error F12: The current directory path " + c.refusal + u"\r\n";
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(m.board.screen.Raw(), Notice() + (u"Preparing Update files...Fail\r\n\r\n" + why));
-    EXPECT_TRUE(m.board.executed.empty());
-    EXPECT_TRUE(m.board.port_log.empty());
+    EXPECT_EQ(m.board.console().screen().Raw(), Notice() + (u"Preparing Update files...Fail\r\n\r\n" + why));
+    EXPECT_TRUE(m.board.shell().Executed().empty());
+    EXPECT_TRUE(m.board.ports().Log().empty());
     EXPECT_FALSE(m.RootScript());
     EXPECT_FALSE(m.LocalScript());
     EXPECT_FALSE(m.Step1());
 
     // No script of ours leads there: a marker found there is left, and the pin.
     m.board.PutFile(autoupdate_test::InDir(c.dir, u"UpdatewithEC_Step1.set"), std::string_view("x"));
-    m.board.screen = sim::Screen();
+    m.board.console().screen() = sim::Screen();
     EXPECT_EQ(AutoUpdateFinalRun(), 1);
-    EXPECT_EQ(m.board.screen.Raw(), u"Fail\r\n\r\n" + why);
-    EXPECT_TRUE(m.board.executed.empty());
-    EXPECT_TRUE(m.board.port_log.empty());
+    EXPECT_EQ(m.board.console().screen().Raw(), u"Fail\r\n\r\n" + why);
+    EXPECT_TRUE(m.board.shell().Executed().empty());
+    EXPECT_TRUE(m.board.ports().Log().empty());
     EXPECT_TRUE(m.Step1());
   }
 }
@@ -404,27 +405,27 @@ TEST(AutoUpdateSequence, NoCurrentDirectory) {
   for (bool empty_text : {false, true}) {
     Machine m;
     if (empty_text) {
-      m.board.cur_dir = u"";
+      m.board.shell().ChangeDir(u"");
     } else {
-      m.board.cur_dir.reset();
+      m.board.shell().ChangeDir(std::nullopt);
     }
     m.board.Type("y");
     const auto files = m.board.FileNames();
     EXPECT_EQ(AutoUpdateFirstRun(), 1);
-    EXPECT_EQ(m.board.screen.Raw(), Notice() +
+    EXPECT_EQ(m.board.console().screen().Raw(), Notice() +
                                         u"Preparing Update files...Fail\r\n\r\nError F12: No current "
                                         u"directory. Change to the folder of the update files first.\r\n");
     EXPECT_EQ(m.board.FileNames(), files);
-    EXPECT_TRUE(m.board.executed.empty());
-    EXPECT_TRUE(m.board.port_log.empty());
+    EXPECT_TRUE(m.board.shell().Executed().empty());
+    EXPECT_TRUE(m.board.ports().Log().empty());
 
     // A final run started by hand without one leaves marker and pin alone.
-    m.board.screen = sim::Screen();
+    m.board.console().screen() = sim::Screen();
     m.ec.SetRegister(1, 0x21, 0x80);
     EXPECT_EQ(AutoUpdateFinalRun(), 1);
-    EXPECT_EQ(m.board.screen.Raw(), u"Fail\r\n\r\nError F12: No current directory. Change to the "
+    EXPECT_EQ(m.board.console().screen().Raw(), u"Fail\r\n\r\nError F12: No current directory. Change to the "
                                     u"folder of the update files first.\r\n");
-    EXPECT_TRUE(m.board.executed.empty());
+    EXPECT_TRUE(m.board.shell().Executed().empty());
     EXPECT_TRUE(m.ec.PinOn());
   }
 }
@@ -447,7 +448,7 @@ TEST(AutoUpdateSequence, RootWorkingDirectory) {
 // again be the file onto itself.
 TEST(AutoUpdateSequence, DirectoryWithoutMappingName) {
   Machine m;
-  m.board.cur_dir = u"\\UPDATE";
+  m.board.shell().ChangeDir(u"\\UPDATE");
   m.board.AddDir(u"\\UPDATE");
   m.board.Type("y");
   EXPECT_EQ(AutoUpdateFirstRun(), 0);

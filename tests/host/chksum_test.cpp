@@ -27,7 +27,7 @@ ToolRun Chksum(sim::Board &board, std::vector<std::string> words, int64_t argc =
   argv.push_back(nullptr);
   const uint64_t count = argc < 0 ? text.size() : static_cast<uint64_t>(argc);
   const uint64_t status = ChksumMain(count, argv.data());
-  return {status, sim::Narrow(board.screen.Raw())};
+  return {status, sim::Narrow(board.console().screen().Raw())};
 }
 
 std::string Report(const std::string &name, const std::string &size, const std::string &sum,
@@ -106,7 +106,7 @@ TEST(Chksum, ReportsSizeSumAndHistoryChecksum) {
 TEST(Chksum, ShortReadsSumWhatWasRead) {
   struct Case {
     const char *name;
-    sim::Board::ShortRead limits;
+    sim::Shell::ShortRead limits;
     std::size_t size;
   };
   const Case cases[] = {
@@ -121,7 +121,7 @@ TEST(Chksum, ShortReadsSumWhatWasRead) {
     SCOPED_TRACE(c.name);
     sim::Board board;
     board.PutFile(u"FS0:\\DATA.BIN", bytes);
-    board.short_reads[u"FS0:\\DATA.BIN"] = c.limits;
+    board.shell().InjectShortReads(u"FS0:\\DATA.BIN", c.limits);
     const ToolRun run = Chksum(board, {"DATA.BIN"});
     EXPECT_EQ(run.status, PLAT_SUCCESS);
     const uint32_t sum = ReferenceSum(std::vector<uint8_t>(bytes.begin(), bytes.begin() + c.size));
@@ -203,7 +203,7 @@ TEST(Chksum, EveryFailureReportsItsStatusAndGivesBackFileAndBuffer) {
   const FailureCase cases[] = {
       {"missing file", [](sim::Board &b) { b.RemoveFile(u"FS0:\\IMAGE.BIN"); },
        "ERROR ! Open File failed!\r\n", PLAT_NOT_FOUND},
-      {"open refused", [](sim::Board &b) { b.fail_open[u"FS0:\\IMAGE.BIN"] = PLAT_ACCESS_DENIED; },
+      {"open refused", [](sim::Board &b) { b.shell().InjectOpenFailure(u"FS0:\\IMAGE.BIN", PLAT_ACCESS_DENIED); },
        "ERROR ! Open File failed!\r\n", PLAT_ACCESS_DENIED},
       {"directory", [](sim::Board &b) {
          b.RemoveFile(u"FS0:\\IMAGE.BIN");
@@ -211,11 +211,11 @@ TEST(Chksum, EveryFailureReportsItsStatusAndGivesBackFileAndBuffer) {
        },
        "ERROR ! Open File failed!\r\n", PLAT_ACCESS_DENIED},
       {"file information unreadable",
-       [](sim::Board &b) { b.fail_info[u"FS0:\\IMAGE.BIN"] = PLAT_DEVICE_ERROR; },
+       [](sim::Board &b) { b.shell().InjectInfoFailure(u"FS0:\\IMAGE.BIN", PLAT_DEVICE_ERROR); },
        "ERROR ! Read File failed!\r\n", PLAT_DEVICE_ERROR},
-      {"no pool for the data", [](sim::Board &b) { b.pool_limit = 999; }, "", 9},
-      {"no pool at all", [](sim::Board &b) { b.fail_allocs_after = 0; }, "", 9},
-      {"read fails", [](sim::Board &b) { b.fail_read[u"FS0:\\IMAGE.BIN"] = PLAT_DEVICE_ERROR; },
+      {"no pool for the data", [](sim::Board &b) { b.memory().SetPoolLimit(999); }, "", 9},
+      {"no pool at all", [](sim::Board &b) { b.memory().InjectAllocFailuresAfter(0); }, "", 9},
+      {"read fails", [](sim::Board &b) { b.shell().InjectReadFailure(u"FS0:\\IMAGE.BIN", PLAT_DEVICE_ERROR); },
        "ERROR ! Read File failed!\r\n", PLAT_DEVICE_ERROR},
   };
   for (const auto &c : cases) {

@@ -94,14 +94,14 @@ TEST(EcPin, CommandTrafficAndStatusLine) {
     SCOPED_TRACE(c.name);
     sim::Board board;
     sim::SimEc ec({.pin_register = c.before});
-    board.devices.push_back(&ec);
+    board.ports().Attach(&ec);
 
     EXPECT_EQ(OverridePinCommand(c.mode), 0);
 
-    EXPECT_EQ(Traffic(board.port_log), c.traffic);
+    EXPECT_EQ(Traffic(board.ports().Log()), c.traffic);
     EXPECT_EQ(ec.PinRegister(), c.written);
     EXPECT_EQ(ec.protocol_errors, 0);
-    EXPECT_EQ(board.screen.Raw(), u"Adjust EC FW override PIN...OK\r\n\r\nFW Override Status: " +
+    EXPECT_EQ(board.console().screen().Raw(), u"Adjust EC FW override PIN...OK\r\n\r\nFW Override Status: " +
                                       sim::U16(c.status) + u"\r\n");
   }
 }
@@ -110,12 +110,12 @@ TEST(EcPin, CommandTrafficAndStatusLine) {
 TEST(EcPin, StatusLineReportsWhatTheEcHolds) {
   sim::Board board;
   sim::SimEc ec;
-  board.devices.push_back(&ec);
+  board.ports().Attach(&ec);
   ec.on_register_write = [](sim::SimEc &e, const sim::SimEc::Transaction &) {
     e.SetRegister(1, 0x21, 0x00);  // an EC that refuses the override
   };
   EXPECT_EQ(OverridePinCommand(OverridePinMode::PinOn), 0);
-  EXPECT_NE(board.screen.Text().find("FW Override Status: Off"), std::string::npos);
+  EXPECT_NE(board.console().screen().Text().find("FW Override Status: Off"), std::string::npos);
 }
 
 // An EC that takes its time: every host byte stays in the input buffer for a
@@ -127,11 +127,11 @@ TEST(EcPin, SlowEcIsWaitedFor) {
     sim::Board board;
     sim::SimEc ec({.pin_register = 0x00, .lead_byte = 0x5A, .input_busy_reads = busy,
                    .output_delay_reads = busy * 2});
-    board.devices.push_back(&ec);
+    board.ports().Attach(&ec);
     EXPECT_EQ(OverridePinCommand(OverridePinMode::PinToggle), 0);
     EXPECT_EQ(ec.protocol_errors, 0);
     EXPECT_EQ(ec.PinRegister(), 0x80);
-    EXPECT_NE(board.screen.Text().find("FW Override Status: On"), std::string::npos);
+    EXPECT_NE(board.console().screen().Text().find("FW Override Status: On"), std::string::npos);
     const std::vector<sim::SimEc::Transaction> expected = {
         {false, 0, 0x00, 0x01}, {false, 1, 0x21, 0x00}, {false, 0, 0x00, 0x01},
         {false, 1, 0x21, 0x00}, {true, 1, 0x21, 0x80},  {false, 1, 0x21, 0x80}};
@@ -142,19 +142,19 @@ TEST(EcPin, SlowEcIsWaitedFor) {
 TEST(EcPin, EcWithoutApiTable) {
   sim::Board board;
   sim::SimEc ec({.api_table = false, .pin_register = 0x00});
-  board.devices.push_back(&ec);
+  board.ports().Attach(&ec);
 
   EXPECT_EQ(OverridePinCommand(OverridePinMode::PinOn), 1);
-  EXPECT_EQ(board.screen.Raw(),
+  EXPECT_EQ(board.console().screen().Raw(),
             u"Adjust EC FW override PIN...Fail\r\n\r\nError F09: Not Find EC API table.\r\n");
-  EXPECT_EQ(Traffic(board.port_log), kProbe);
+  EXPECT_EQ(Traffic(board.ports().Log()), kProbe);
   EXPECT_EQ(ec.PinRegister(), 0x00);
 
   // The pin operations refuse on their own, with nothing written.
-  board.port_log.clear();
+  board.ports().ClearLog();
   EXPECT_EQ(EcOverridePinOn(), PLAT_UNSUPPORTED);
   EXPECT_EQ(EcOverridePinOff(), PLAT_UNSUPPORTED);
-  EXPECT_EQ(Traffic(board.port_log), Join({kProbe, kProbe}));
+  EXPECT_EQ(Traffic(board.ports().Log()), Join({kProbe, kProbe}));
   for (const auto &t : ec.transactions) EXPECT_FALSE(t.write);
 }
 
@@ -168,15 +168,15 @@ TEST(EcPin, SilentEcRunsEveryWaitToItsEnd) {
     SCOPED_TRACE(static_cast<int>(mode));
     sim::Board board;
     EXPECT_EQ(OverridePinCommand(mode), 1);
-    EXPECT_EQ(board.screen.Raw(),
+    EXPECT_EQ(board.console().screen().Raw(),
               u"Adjust EC FW override PIN...Fail\r\n\r\nError F09: Not Find EC API table.\r\n");
-    EXPECT_EQ(Traffic(board.port_log),
+    EXPECT_EQ(Traffic(board.ports().Log()),
               "R68 R6Cx65535 W6C:88 R6Cx65535 W68:00 R6Cx65535 W68:00 R6Cx65536 R68 R68");
   }
   sim::Board board;
   EXPECT_EQ(EcOverridePinOn(), PLAT_UNSUPPORTED);
   EXPECT_EQ(EcOverridePinOff(), PLAT_UNSUPPORTED);
-  for (const auto &a : board.port_log) EXPECT_FALSE(a.write && a.port == 0x68 && a.value == 0x81);
+  for (const auto &a : board.ports().Log()) EXPECT_FALSE(a.write && a.port == 0x68 && a.value == 0x81);
   // The floating bus reads as a set bit 7.
   EXPECT_TRUE(EcOverridePinIsOn());
 }
@@ -226,15 +226,15 @@ TEST(EcPin, BoundedWaits) {
     SCOPED_TRACE(c.name);
     sim::Board board;
     StatusScript status(c.busy, c.busy_reads, c.ready);
-    board.devices.push_back(&status);
+    board.ports().Attach(&status);
     if (c.output_wait) {
       EcWaitOutputFull();
     } else {
       EcWaitInputEmpty();
     }
     EXPECT_EQ(status.reads_, c.reads);
-    ASSERT_EQ(board.port_log.size(), c.reads);
-    for (const auto &a : board.port_log) EXPECT_EQ(a, (sim::PortAccess{false, 0x6C, a.value}));
+    ASSERT_EQ(board.ports().Log().size(), c.reads);
+    for (const auto &a : board.ports().Log()) EXPECT_EQ(a, (sim::PortAccess{false, 0x6C, a.value}));
   }
 }
 
@@ -243,7 +243,7 @@ TEST(EcPin, ReadTakesTheSecondReplyByte) {
   for (uint8_t lead : {0x00, 0x80, 0xFF}) {
     sim::Board board;
     sim::SimEc ec({.pin_register = 0x42, .lead_byte = lead});
-    board.devices.push_back(&ec);
+    board.ports().Attach(&ec);
     ec.SetRegister(3, 0x10, 0x37);
     EXPECT_EQ(EcReadByte(1, 0x21), 0x42);
     EXPECT_EQ(EcReadByte(3, 0x10), 0x37);
@@ -258,13 +258,14 @@ TEST(EcPin, ReadTakesTheSecondReplyByte) {
 TEST(EcPin, SimulatedEcFlagsProtocolFaults) {
   sim::Board board;
   sim::SimEc ec({.input_busy_reads = 2});
-  board.devices.push_back(&ec);
+  board.ports().Attach(&ec);
   PlatIoWrite8(0x6C, 0x88);
   PlatIoWrite8(0x68, 0x01);  // without waiting for the command to be taken
   EXPECT_EQ(ec.protocol_errors, 1);
 
   sim::SimEc quick;
-  board.devices = {&quick};
+  board.ports().DetachAll();
+  board.ports().Attach(&quick);
   PlatIoWrite8(0x68, 0x01);  // data with no command
   PlatIoWrite8(0x6C, 0x77);  // unknown command
   EXPECT_EQ(quick.protocol_errors, 2);

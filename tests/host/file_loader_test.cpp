@@ -49,7 +49,7 @@ TEST(FileLoader, LoadWholeFileHandsOverTheFile) {
   }
   EXPECT_EQ(board.OpenFiles(), 0u);
   EXPECT_EQ(board.LiveAllocations(), 0u);
-  EXPECT_EQ(board.screen.Raw(), u"");
+  EXPECT_EQ(board.console().screen().Raw(), u"");
 
   board.PutFile(u"EMPTY.TXT", std::string_view(""));
   {
@@ -66,7 +66,7 @@ TEST(FileLoader, LoadWholeFileHandsOverTheFile) {
 TEST(FileLoader, LoadWholeFileShortReads) {
   struct Case {
     const char *name;
-    sim::Board::ShortRead limits;
+    sim::Shell::ShortRead limits;
     std::size_t size;
   };
   const Case cases[] = {
@@ -82,7 +82,7 @@ TEST(FileLoader, LoadWholeFileShortReads) {
     SCOPED_TRACE(c.name);
     sim::Board board;
     board.PutFile(u"FS0:\\IMAGE.BIN", bytes);
-    board.short_reads[u"FS0:\\IMAGE.BIN"] = c.limits;
+    board.shell().InjectShortReads(u"FS0:\\IMAGE.BIN", c.limits);
     Loaded r = Load(board, u"IMAGE.BIN", 0);
     EXPECT_EQ(r.status, PLAT_SUCCESS);
     EXPECT_EQ(r.file.info.FileSize, bytes.size());
@@ -90,7 +90,7 @@ TEST(FileLoader, LoadWholeFileShortReads) {
     ASSERT_TRUE(r.file.buffer);
     EXPECT_EQ(std::vector<uint8_t>(r.file.buffer.Bytes(), r.file.buffer.Bytes() + r.file.read),
               std::vector<uint8_t>(bytes.begin(), bytes.begin() + c.size));
-    EXPECT_EQ(board.screen.Raw(), u"");
+    EXPECT_EQ(board.console().screen().Raw(), u"");
   }
 }
 
@@ -122,10 +122,10 @@ TEST(FileLoader, LoadWholeFileFailures) {
       switch (c.fault) {
         case kNoName: name = nullptr; break;
         case kMissing: name = u"OTHER.BIN"; break;
-        case kOpenFails: board.fail_open[u"FS0:\\IMAGE.BIN"] = PLAT_ACCESS_DENIED; break;
-        case kNoMemory: board.pool_limit = 9; break;
-        case kReadFails: board.fail_read[u"FS0:\\IMAGE.BIN"] = PLAT_DEVICE_ERROR; break;
-        case kInfoFails: board.fail_info[u"FS0:\\IMAGE.BIN"] = PLAT_DEVICE_ERROR; break;
+        case kOpenFails: board.shell().InjectOpenFailure(u"FS0:\\IMAGE.BIN", PLAT_ACCESS_DENIED); break;
+        case kNoMemory: board.memory().SetPoolLimit(9); break;
+        case kReadFails: board.shell().InjectReadFailure(u"FS0:\\IMAGE.BIN", PLAT_DEVICE_ERROR); break;
+        case kInfoFails: board.shell().InjectInfoFailure(u"FS0:\\IMAGE.BIN", PLAT_DEVICE_ERROR); break;
       }
       {
         Loaded r = Load(board, name, verbose);
@@ -135,7 +135,7 @@ TEST(FileLoader, LoadWholeFileFailures) {
         EXPECT_EQ(board.OpenFiles(), c.handle_given ? 1u : 0u);
         EXPECT_EQ(board.LiveAllocations(), c.buffer_given ? 1u : 0u);
         // The "Fail" completes the caller's open progress line unless traces broke it.
-        EXPECT_EQ(board.screen.Raw(), (verbose ? u"" : u"Fail\r\n\r\n") + c.error);
+        EXPECT_EQ(board.console().screen().Raw(), (verbose ? u"" : u"Fail\r\n\r\n") + c.error);
       }
       EXPECT_EQ(board.OpenFiles(), 0u);
       EXPECT_EQ(board.LiveAllocations(), 0u);

@@ -43,29 +43,29 @@ TEST(FrontConsole, PromptKeyHandling) {
   for (const PromptCase &c : cases) {
     SCOPED_TRACE(c.name);
     sim::Board board;
-    board.keys.assign(c.keys.begin(), c.keys.end());
+    for (const sim::Key &k : c.keys) board.console().Press(k);
     EXPECT_EQ(PromptUser(u"Continue", c.kind), c.result);
-    EXPECT_EQ(board.keys.size(), c.keys_left);
+    EXPECT_EQ(board.console().KeysLeft(), c.keys_left);
     // Only the question: nothing of the answer, no line end after it.
     const std::u16string shown =
         c.kind == PromptKind::PromptYesNo ? u"Continue (Y/N)?" : u"Continue\r\n<Enter any key to continue>";
-    EXPECT_EQ(board.screen.Raw(), shown);
+    EXPECT_EQ(board.console().screen().Raw(), shown);
   }
 }
 
 TEST(FrontConsole, PromptPollsUntilAKeyArrives) {
   sim::Board board;
-  board.starve_limit = 50;
+  board.console().SetStarveLimit(50);
   int starved = 0;
-  board.on_keys_starved = [&](sim::Board &b) {
+  board.console().OnKeysStarved([&](sim::Board &b) {
     // Keys that do not answer the question first, then the answer.
     if (++starved == 1) b.PressScan(kScanUp);
     else b.Type("N");
-  };
+  });
   EXPECT_EQ(PromptUser(u"", PromptKind::PromptYesNo), 0);
   EXPECT_EQ(starved, 2);
-  EXPECT_GE(board.key_polls, 100u);
-  EXPECT_EQ(board.screen.Raw(), u" (Y/N)?");
+  EXPECT_GE(board.console().KeyPolls(), 100u);
+  EXPECT_EQ(board.console().screen().Raw(), u" (Y/N)?");
 }
 
 // ---- Upper-casing --------------------------------------------------------------
@@ -106,7 +106,7 @@ TEST(FrontConsole, UsageBoxByteForByte) {
     ++lines;
   }
   EXPECT_EQ(lines, 34u);
-  EXPECT_EQ(board.screen.Raw(), expected);
+  EXPECT_EQ(board.console().screen().Raw(), expected);
 }
 
 TEST(FrontConsole, BannerByteForByte) {
@@ -115,7 +115,7 @@ TEST(FrontConsole, BannerByteForByte) {
   const char *title = "|                 ZAN Firmware Update Utility 1.1.0                 |";
   ASSERT_EQ(std::strlen(title), 69u);
   ASSERT_EQ(std::strlen(kFrame), 69u);
-  EXPECT_EQ(board.screen.Raw(), U16(kFrame) + u"\r\n" + U16(title) + u"\r\n" + U16(kFrame) + u"\r\n");
+  EXPECT_EQ(board.console().screen().Raw(), U16(kFrame) + u"\r\n" + U16(title) + u"\r\n" + U16(kFrame) + u"\r\n");
 }
 
 }  // namespace

@@ -41,12 +41,12 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
 std::vector<std::string> UsageLines() {
   sim::Board board;
   PrintUsage();
-  return board.screen.Lines();
+  return board.console().screen().Lines();
 }
 
 // The first lines of the screen.
 std::vector<std::string> Head(const sim::Board &board, std::size_t n) {
-  auto lines = board.screen.Lines();
+  auto lines = board.console().screen().Lines();
   if (lines.size() > n) lines.resize(n);
   return lines;
 }
@@ -72,8 +72,8 @@ TEST(FrontMain, VersionSwitchPrintsOnlyTheVersionLine) {
   for (auto words : {std::initializer_list<const char *>{"-ver"}, {"-VER"}, {"-MBMEVER", "-vEr"}}) {
     sim::Board board;
     EXPECT_EQ(RunNavo(words), 0u);
-    EXPECT_EQ(board.screen.Raw(), u"ZAN Firmware Update Utility. Version:  1.1.0\r\n");
-    EXPECT_TRUE(board.memory_requests.empty());
+    EXPECT_EQ(board.console().screen().Raw(), u"ZAN Firmware Update Utility. Version:  1.1.0\r\n");
+    EXPECT_TRUE(board.memory().Requests().empty());
   }
 }
 
@@ -82,8 +82,8 @@ TEST(FrontMain, HelpPrintsBannerAndUsageWithoutBoardCheck) {
   for (auto words : {std::initializer_list<const char *>{"-H"}, {"-h"}, {"-ECOVRPIN", "-OFF", "-H"}}) {
     sim::Board board;
     EXPECT_EQ(RunNavo(words), 0u);
-    EXPECT_EQ(board.screen.Lines(), expected);
-    EXPECT_TRUE(board.memory_requests.empty());
+    EXPECT_EQ(board.console().screen().Lines(), expected);
+    EXPECT_TRUE(board.memory().Requests().empty());
   }
 }
 
@@ -91,10 +91,10 @@ TEST(FrontMain, ColdResetPrintsNothingAndWritesTheResetPort) {
   for (auto words : {std::initializer_list<const char *>{"-COLDRST"}, {"-MBTXEVER", "-coldrst"}}) {
     sim::Board board;
     EXPECT_EQ(RunNavo(words), 0u);
-    EXPECT_EQ(board.screen.Raw(), u"");
-    EXPECT_EQ(board.resets, 1);
-    EXPECT_EQ(board.port_log, (std::vector<sim::PortAccess>{{true, 0xCF9, 0x0E}}));
-    EXPECT_TRUE(board.memory_requests.empty());
+    EXPECT_EQ(board.console().screen().Raw(), u"");
+    EXPECT_EQ(board.ports().Resets(), 1);
+    EXPECT_EQ(board.ports().Log(), (std::vector<sim::PortAccess>{{true, 0xCF9, 0x0E}}));
+    EXPECT_TRUE(board.memory().Requests().empty());
   }
 }
 
@@ -107,9 +107,9 @@ TEST(FrontMain, FaultyCommandLinesShowUsageAndF01) {
     sim::Board board;
     PutSignature(board);
     EXPECT_EQ(RunNavo(words), 1u);
-    EXPECT_EQ(board.screen.Lines(), expected);
-    EXPECT_TRUE(board.memory_requests.empty());
-    EXPECT_TRUE(board.executed.empty());
+    EXPECT_EQ(board.console().screen().Lines(), expected);
+    EXPECT_TRUE(board.memory().Requests().empty());
+    EXPECT_TRUE(board.shell().Executed().empty());
   }
 }
 
@@ -125,9 +125,9 @@ TEST(FrontMain, EveryCommandNeedsTheBoardSignature) {
     board.InstallProgram(u"FS0:\\MeInfo.efi", Tool(0));
     board.PutFile(u"A.BIN", std::string_view("$$ZAN-"));
     EXPECT_EQ(RunNavo(words), 1u);
-    EXPECT_EQ(board.screen.Lines(), f02);
-    EXPECT_TRUE(board.executed.empty());
-    EXPECT_TRUE(board.port_log.empty());
+    EXPECT_EQ(board.console().screen().Lines(), f02);
+    EXPECT_TRUE(board.shell().Executed().empty());
+    EXPECT_TRUE(board.ports().Log().empty());
     EXPECT_EQ(board.OpenFiles(), 0u);
   }
 }
@@ -158,8 +158,8 @@ TEST(FrontMain, SignatureSearchCoversTheWholeAreaAndNothingBeyond) {
     EXPECT_EQ(CheckBoardSignature(), c.found);
     // One view of exactly the legacy area; the simulated area is a heap
     // buffer of that size, so a read past it is caught by the sanitizer.
-    EXPECT_EQ(board.memory_requests, (std::vector<std::pair<uint64_t, uint64_t>>{{0xF0000, 0x10000}}));
-    EXPECT_EQ(board.screen.Lines()[0], c.found ? "Check ZAN Board...OK" : "Check ZAN Board...Fail");
+    EXPECT_EQ(board.memory().Requests(), (std::vector<std::pair<uint64_t, uint64_t>>{{0xF0000, 0x10000}}));
+    EXPECT_EQ(board.console().screen().Lines()[0], c.found ? "Check ZAN Board...OK" : "Check ZAN Board...Fail");
   }
 }
 
@@ -220,7 +220,7 @@ TEST(FrontMain, CheckPreStep) {
   for (const PreStepCase &c : cases) {
     SCOPED_TRACE(c.name);
     sim::Board board;
-    board.shell_mode = sim::ShellMode::NonNesting;  // the designed screen; both modes: shell_modes_test.cpp
+    board.shell().SetMode(sim::ShellMode::NonNesting);  // the designed screen; both modes: shell_modes_test.cpp
     PutSignature(board, 0xFFFFA, "$$VEK-");
     board.SetCurDir(std::u16string(c.cur_dir));
     board.PutFile(u"error.log", std::string_view("x"));
@@ -234,15 +234,15 @@ TEST(FrontMain, CheckPreStep) {
     EXPECT_EQ(Head(board, expected.size()), expected);
     if (!c.passes) {
       EXPECT_EQ(status, 1u);
-      EXPECT_EQ(board.screen.Lines(), expected);  // no command ran
+      EXPECT_EQ(board.console().screen().Lines(), expected);  // no command ran
     }
     if (c.runs_tool) {
-      ASSERT_FALSE(board.executed.empty());
-      EXPECT_EQ(board.executed[0].line, u"MeInfo.efi -fitver >> tmp");
+      ASSERT_FALSE(board.shell().Executed().empty());
+      EXPECT_EQ(board.shell().Executed()[0].line, u"MeInfo.efi -fitver >> tmp");
       // The tool's output went to the file, not to the screen.
-      EXPECT_EQ(board.screen.Text().find("FITC"), std::string::npos);
+      EXPECT_EQ(board.console().screen().Text().find("FITC"), std::string::npos);
     } else {
-      for (const auto &e : board.executed) EXPECT_NE(e.line, u"MeInfo.efi -fitver >> tmp");
+      for (const auto &e : board.shell().Executed()) EXPECT_NE(e.line, u"MeInfo.efi -fitver >> tmp");
     }
     // "tmp" never survives the pre-step; "error.log" goes only with F11.
     if (c.runs_tool) {
@@ -292,13 +292,13 @@ TEST(FrontMain, DispatchHandsTheParsedValuesOnAndReturnsTheHandlersByte) {
     board.SetVariable(u"MeInfoSetup", kMeInfoSetupGuid, SetupVariable(12, 0, 49, 1534));
     board.Type(c.keys);
     EXPECT_EQ(RunNavo(c.words), c.status);
-    auto lines = board.screen.Lines();
+    auto lines = board.console().screen().Lines();
     ASSERT_GT(lines.size(), 4u);
     EXPECT_EQ(lines[3], "Check ZAN Board...OK");
     EXPECT_EQ(lines[4].substr(0, c.first_line.size()), c.first_line);
-    EXPECT_NE(board.screen.Text().find(c.shown), std::string::npos) << board.screen.Text();
-    EXPECT_TRUE(board.executed.empty());  // no pre-step, no tool
-    EXPECT_TRUE(board.keys.empty());
+    EXPECT_NE(board.console().screen().Text().find(c.shown), std::string::npos) << board.console().screen().Text();
+    EXPECT_TRUE(board.shell().Executed().empty());  // no pre-step, no tool
+    EXPECT_EQ(board.console().KeysLeft(), 0u);
     EXPECT_EQ(board.OpenFiles(), 0u);
     EXPECT_EQ(board.LiveAllocations(), 0u);
   }

@@ -22,7 +22,7 @@ constexpr char kF03Txe[] = "Fail\n\nError F03: An error occurs when using \"TXEI
 
 std::string Printed(const sim::Board &board) {
   std::string out;
-  for (char c : sim::Narrow(board.screen.Raw()))
+  for (char c : sim::Narrow(board.console().screen().Raw()))
     if (c != '\r') out += c;
   return out;
 }
@@ -212,7 +212,7 @@ void RunToolCases(bool txe, const std::vector<ToolCase> &cases) {
     EXPECT_EQ(board.HasFile(file), c.file_left);
     // A missing tool is never handed to the shell.
     std::vector<std::u16string> lines;
-    for (const sim::ExecRecord &r : board.executed) lines.push_back(r.line);
+    for (const sim::ExecRecord &r : board.shell().Executed()) lines.push_back(r.line);
     EXPECT_EQ(lines, tool_there ? std::vector<std::u16string>{txe ? u"TXEInfo.efi >> TxeInfoTmp.txt"
                                                                   : u"MeInfo.efi >> MeInfoTmp.txt"}
                                 : std::vector<std::u16string>{});
@@ -265,19 +265,19 @@ TEST(FwverMeInfoTool, ReadsTheVersionFromTheToolsOutput) {
       {"execute itself fails",
        [&](sim::Board &b) {
          Tool(b, usual);
-         b.execute_result = PLAT_OUT_OF_RESOURCES;
+         b.shell().SetExecuteResult(PLAT_OUT_OF_RESOURCES);
        },
        PLAT_LOAD_ERROR, {}, kF03Me, false},
       {"output cannot be opened",
        [&](sim::Board &b) {
          Tool(b, usual);
-         b.fail_open[u"FS0:\\UPD\\MEINFOTMP.TXT"] = PLAT_ACCESS_DENIED;
+         b.shell().InjectOpenFailure(u"FS0:\\UPD\\MEINFOTMP.TXT", PLAT_ACCESS_DENIED);
        },
        PLAT_ACCESS_DENIED, {}, "Fail\n\nError F04: Open File failed!\n", true},
       {"output cannot be read",
        [&](sim::Board &b) {
          Tool(b, usual);
-         b.fail_read[u"FS0:\\UPD\\MEINFOTMP.TXT"] = PLAT_DEVICE_ERROR;
+         b.shell().InjectReadFailure(u"FS0:\\UPD\\MEINFOTMP.TXT", PLAT_DEVICE_ERROR);
        },
        PLAT_DEVICE_ERROR, {}, "Fail\n\nError F06: Read File failed!\n", true},
   });
@@ -382,7 +382,7 @@ TEST(FwverReadBoardFwVersion, MethodOrderAndStatuses) {
     EXPECT_EQ(v.Minor, c.want.Minor);
     EXPECT_EQ(v.HotFix, c.want.HotFix);
     EXPECT_EQ(v.Build, c.want.Build);
-    EXPECT_EQ(!board.executed.empty(), c.tool_ran);
+    EXPECT_EQ(!board.shell().Executed().empty(), c.tool_ran);
     EXPECT_EQ(Printed(board), c.printed);
   }
 }
@@ -394,8 +394,8 @@ TEST(FwverReadBoardFwVersion, MethodElevenRunsTheTxeTool) {
   FwVersion v{};
   EXPECT_EQ(ReadBoardFwVersion(&v, BoardReadMethod::TxeInfoTool, 0), 0u);
   EXPECT_EQ(v.Major, 3);
-  ASSERT_EQ(board.executed.size(), 1u);
-  EXPECT_EQ(board.executed[0].line, u"TXEInfo.efi >> TxeInfoTmp.txt");
+  ASSERT_EQ(board.shell().Executed().size(), 1u);
+  EXPECT_EQ(board.shell().Executed()[0].line, u"TXEInfo.efi >> TxeInfoTmp.txt");
 }
 
 TEST(FwverReadBoardFwVersion, VerboseTraceOfTheAutomaticOrder) {

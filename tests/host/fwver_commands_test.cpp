@@ -63,9 +63,9 @@ struct Bench {
     // The screens below are the designed ones, every outcome right behind its
     // progress text: what a shell that runs the tool in place shows. What a
     // nesting shell's clear makes of them is in shell_modes_test.cpp.
-    board.shell_mode = sim::ShellMode::NonNesting;
+    board.shell().SetMode(sim::ShellMode::NonNesting);
     board.SetCurDir(u"FS0:\\UPD");
-    board.screen.Write(u"Check ZAN Board...OK\r\n");
+    board.console().screen().Write(u"Check ZAN Board...OK\r\n");
   }
   void MeInfo(std::string version) {
     InstallTool(board, u"MeInfo.efi", sim::U16("FW Version: " + version + "\r\n"));
@@ -75,10 +75,10 @@ struct Bench {
   }
   // The screen's lines from the command's first line on.
   Lines Shown() const {
-    Lines all = board.screen.Lines();
+    Lines all = board.console().screen().Lines();
     return Lines(all.begin() + 1, all.end());
   }
-  std::string Raw() const { return sim::Narrow(board.screen.Raw()); }
+  std::string Raw() const { return sim::Narrow(board.console().screen().Raw()); }
 };
 
 // ---- -FILEMEVER / -FILETXEVER -----------------------------------------------------------
@@ -174,7 +174,7 @@ TEST(FwverShowBoard, MethodsAndOutcomes) {
     EXPECT_EQ(ShowBoardFwVersion(c.kind, c.method), c.result);
     EXPECT_EQ(t.Shown(), c.shown);
     std::vector<std::u16string> executed;
-    for (const auto &e : t.board.executed) executed.push_back(e.line);
+    for (const auto &e : t.board.shell().Executed()) executed.push_back(e.line);
     EXPECT_EQ(executed, c.executed);
     EXPECT_EQ(t.Raw().find("Please wait"), std::string::npos);
   }
@@ -215,7 +215,7 @@ void RunCheck(const CheckCase &c) {
   std::u16string value = sim::U16(c.value);
   EXPECT_EQ(CheckFwVersion(c.source, c.method, c.kind, value.c_str()), c.result);
   EXPECT_EQ(t.Shown(), c.shown);
-  EXPECT_TRUE(t.board.keys.empty()) << "keys left unread";
+  EXPECT_EQ(t.board.console().KeysLeft(), 0u) << "keys left unread";
   EXPECT_EQ(t.board.OpenFiles(), 0u);
   EXPECT_EQ(t.board.LiveAllocations(), 0u);
 }
@@ -381,12 +381,12 @@ TEST(FwverCheck, PleaseWaitOnlyForTheToolMethods) {
 
 TEST(FwverCheck, RewriteGoesToTheRememberedPosition) {
   Bench t;
-  t.board.screen.Write(u"   ");  // a command starting in the middle of a line
+  t.board.console().screen().Write(u"   ");  // a command starting in the middle of a line
   InstallTool(t.board, u"MeInfo.efi", u"n/a\r\n");
   EXPECT_EQ(CheckFwVersion(VersionSource::SourceNumber, BoardReadMethod::Auto, FwKind::Me,
                            u"1.2.3.4"),
             kFailed);
-  const auto &writes = t.board.screen.PositionedWrites();
+  const auto &writes = t.board.console().screen().PositionedWrites();
   ASSERT_EQ(writes.size(), 3u);
   EXPECT_EQ(writes[0].column, 3u);
   EXPECT_EQ(writes[0].row, 1u);
@@ -432,9 +432,9 @@ TEST(FwverCheck, FailuresLeaveTheCursorBelowTheOutput) {
     Bench t;
     EXPECT_EQ(c.run(t), kFailed);
     uint32_t column = 99, row = 99;
-    t.board.screen.Cursor(&column, &row);
+    t.board.console().screen().Cursor(&column, &row);
     EXPECT_EQ(column, 0u);
-    EXPECT_EQ(row, t.board.screen.Lines().size());
+    EXPECT_EQ(row, t.board.console().screen().Lines().size());
   }
 }
 

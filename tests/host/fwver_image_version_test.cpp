@@ -22,7 +22,7 @@ constexpr char kF07[] = "Fail.\n\nError F07: Not Find Version sting.\n";
 
 std::string Printed(const sim::Board &board) {
   std::string out;
-  for (char c : sim::Narrow(board.screen.Raw()))
+  for (char c : sim::Narrow(board.console().screen().Raw()))
     if (c != '\r') out += c;
   return out;
 }
@@ -248,10 +248,10 @@ TEST(FwverImageVersion, ReadsTheImageFileAndGivesEverythingBack) {
       {"found", [](sim::Board &) {}, PLAT_SUCCESS, ""},
       {"missing file", [](sim::Board &b) { b.RemoveFile(u"Q420TM07.BIN"); }, PLAT_NOT_FOUND,
        "Fail\n\nError F04: Open File failed!\n"},
-      {"no buffer", [](sim::Board &b) { b.pool_limit = 1000; }, 9,
+      {"no buffer", [](sim::Board &b) { b.memory().SetPoolLimit(1000); }, 9,
        "Fail\n\nError F05: Allocate a memory buffer error!\n"},
       {"read fails",
-       [](sim::Board &b) { b.fail_read[u"FS0:\\UPD\\Q420TM07.BIN"] = PLAT_DEVICE_ERROR; },
+       [](sim::Board &b) { b.shell().InjectReadFailure(u"FS0:\\UPD\\Q420TM07.BIN", PLAT_DEVICE_ERROR); },
        PLAT_DEVICE_ERROR, "Fail\n\nError F06: Read File failed!\n"},
       {"no manifest",
        [](sim::Board &b) { b.PutFile(u"Q420TM07.BIN", Bytes(5000, 0)); }, PLAT_NOT_FOUND, kF07},

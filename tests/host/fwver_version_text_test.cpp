@@ -17,7 +17,7 @@ struct TextCase {
 };
 
 std::string Printed(const sim::Board &board) {
-  std::string s = sim::Narrow(board.screen.Raw());
+  std::string s = sim::Narrow(board.console().screen().Raw());
   std::string out;
   for (char c : s)
     if (c != '\r') out += c;

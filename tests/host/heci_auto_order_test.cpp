@@ -79,7 +79,7 @@ TEST(HeciAutoOrder, HeciThenVariableThenTool) {
     SCOPED_TRACE(c.what);
     sim::Board board;
     sim::SimMe me;
-    if (c.sources.heci) board.heci = &me;
+    if (c.sources.heci) board.me().Install(&me);
     if (c.sources.me) c.sources.me(me);
     if (c.sources.variable) board.SetVariable(u"MeInfoSetup", kMeInfoSetupGuid, *c.sources.variable);
     if (c.sources.tool_output) {
@@ -99,7 +99,7 @@ TEST(HeciAutoOrder, HeciThenVariableThenTool) {
     EXPECT_EQ(v.Minor, c.version.Minor);
     EXPECT_EQ(v.HotFix, c.version.HotFix);
     EXPECT_EQ(v.Build, c.version.Build);
-    EXPECT_EQ(!board.executed.empty(), c.tool_tried);
+    EXPECT_EQ(!board.shell().Executed().empty(), c.tool_tried);
     if (c.heci_tried) {
       // HECI went first and closed its connection whatever came of it.
       ASSERT_GE(me.sent.size(), 2u);
@@ -110,9 +110,9 @@ TEST(HeciAutoOrder, HeciThenVariableThenTool) {
     }
     // Only the tool's failure is reported on screen; HECI and the variable are silent.
     if (c.status == PLAT_LOAD_ERROR) {
-      EXPECT_THAT(board.screen.Text(), ::testing::HasSubstr("Error F03"));
+      EXPECT_THAT(board.console().screen().Text(), ::testing::HasSubstr("Error F03"));
     } else {
-      EXPECT_EQ(board.screen.Text(), "");
+      EXPECT_EQ(board.console().screen().Text(), "");
     }
     EXPECT_THAT(me.faults, IsEmpty());
     EXPECT_EQ(board.LiveAllocations(), 0u);

@@ -43,11 +43,11 @@ std::vector<std::string> Described(const std::vector<HeciMessage> &messages) {
 
 class HeciConnectTest : public ::testing::Test {
  protected:
-  HeciConnectTest() { board.heci = &me; }
+  HeciConnectTest() { board.me().Install(&me); }
   void TearDown() override {
     EXPECT_THAT(me.faults, IsEmpty());
     EXPECT_EQ(board.LiveAllocations(), 0u);
-    EXPECT_EQ(board.screen.Text(), "");
+    EXPECT_EQ(board.console().screen().Text(), "");
   }
   std::vector<std::string> Sent() const { return Described(me.sent); }
   std::vector<uint32_t> ReadRooms() const {
@@ -232,18 +232,18 @@ TEST_F(HeciConnectTest, FixedAddressClientIsUsedWithoutConnectOrFlowControl) {
 }
 
 TEST_F(HeciConnectTest, ProtocolIsLocatedOnceAndALookupFailureIsRetried) {
-  board.heci = nullptr;
+  board.me().Install(nullptr);
   EXPECT_EQ(ConnectClient(&sim::kMkhiGuid, &client), 28u);
-  EXPECT_EQ(board.heci_locates, 1);
+  EXPECT_EQ(board.me().Locates(), 1);
   EXPECT_EQ(DisconnectClient(&client), 29u);
-  EXPECT_EQ(board.heci_locates, 2);
+  EXPECT_EQ(board.me().Locates(), 2);
 
-  board.heci = &me;
+  board.me().Install(&me);
   ASSERT_EQ(ConnectClient(&sim::kMkhiGuid, &client), 0u);
   ASSERT_EQ(DisconnectClient(&client), 0u);
   client = HeciClient{};
   ASSERT_EQ(ConnectClient(&sim::kMkhiGuid, &client), 0u);
-  EXPECT_EQ(board.heci_locates, 3);
+  EXPECT_EQ(board.me().Locates(), 3);
   EXPECT_EQ(me.resets, 2);
 }
 
@@ -267,7 +267,7 @@ TEST_F(HeciConnectTest, FailuresOfEachStepGiveTheirStatus) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     sim::SimMe fresh;
-    board.heci = &fresh;
+    board.me().Install(&fresh);
     c.arrange(fresh);
     client = HeciClient{};
     EXPECT_EQ(ConnectClient(&sim::kMkhiGuid, &client), c.expected);
@@ -275,7 +275,7 @@ TEST_F(HeciConnectTest, FailuresOfEachStepGiveTheirStatus) {
     EXPECT_EQ(client.IsConnected, 0u);
     EXPECT_THAT(fresh.faults, IsEmpty());
   }
-  board.heci = &me;
+  board.me().Install(&me);
 }
 
 TEST_F(HeciConnectTest, ReconnectClosesTheOldConnectionFirst) {

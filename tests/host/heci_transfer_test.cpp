@@ -26,7 +26,7 @@ std::vector<uint8_t> Bytes(const void *p, std::size_t n) {
 class HeciTransferTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    board.heci = &me;
+    board.me().Install(&me);
     me.on_client_message = [this](const HeciMessage &) { return next_reply; };
     ASSERT_EQ(ConnectClient(&sim::kMkhiGuid, &client), 0u);
     me.sent.clear();
@@ -168,7 +168,7 @@ TEST_F(HeciTransferTest, ALateReplyGetsFortySecondsAndOneMoreRead) {
   };
   for (const Case &c : {Case{0, 0, 2}, Case{1, 0, 3}, Case{2, 23, 3}}) {
     SCOPED_TRACE(testing::Message() << c.late_reads << " reads before the reply");
-    board.stalls.clear();
+    board.ports().ClearStalls();
     me.credit_order = CreditOrder::kBeforeReply;
     me.reply_late_reads = c.late_reads;
     next_reply = std::vector<uint8_t>{0xC0, 0xDE};
@@ -180,9 +180,9 @@ TEST_F(HeciTransferTest, ALateReplyGetsFortySecondsAndOneMoreRead) {
     EXPECT_EQ(ClientReceive(&client, buffer, &length), c.expected);
     EXPECT_EQ(me.reads.size(), c.reads);
     if (c.late_reads == 0) {
-      EXPECT_THAT(board.stalls, IsEmpty());
+      EXPECT_THAT(board.ports().Stalls(), IsEmpty());
     } else {
-      EXPECT_THAT(board.stalls, ElementsAre(40000000u));
+      EXPECT_THAT(board.ports().Stalls(), ElementsAre(40000000u));
     }
     if (c.expected == 0) {
       EXPECT_EQ(length, 2u);
@@ -200,7 +200,7 @@ TEST_F(HeciTransferTest, OnlyATimeoutAfterTheCreditEarnsTheWait) {
   uint32_t buffer[2] = {};
   uint32_t length = sizeof buffer;
   EXPECT_EQ(ClientReceive(&client, buffer, &length), 23u);
-  EXPECT_THAT(board.stalls, IsEmpty());
+  EXPECT_THAT(board.ports().Stalls(), IsEmpty());
   EXPECT_EQ(me.reads.size(), 2u);
   me.outgoing.clear();
 }

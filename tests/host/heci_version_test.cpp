@@ -60,11 +60,11 @@ bool SameGuid(const PlatGuid &a, const PlatGuid &b) { return std::memcmp(&a, &b,
 
 class HeciVersionTest : public ::testing::Test {
  protected:
-  HeciVersionTest() { board.heci = &me; }
+  HeciVersionTest() { board.me().Install(&me); }
   void TearDown() override {
     EXPECT_THAT(me.faults, IsEmpty());
     EXPECT_EQ(board.LiveAllocations(), 0u);
-    EXPECT_EQ(board.screen.Text(), "") << "the HECI layer prints nothing";
+    EXPECT_EQ(board.console().screen().Text(), "") << "the HECI layer prints nothing";
   }
 
   sim::Board board;
@@ -132,7 +132,7 @@ TEST_F(HeciVersionTest, BadRepliesFailAndLeaveTheVersionAlone) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     sim::SimMe fresh;
-    board.heci = &fresh;
+    board.me().Install(&fresh);
     c.arrange(fresh);
     FwVersion version{9, 8, 7, 6};
 
@@ -146,7 +146,7 @@ TEST_F(HeciVersionTest, BadRepliesFailAndLeaveTheVersionAlone) {
     EXPECT_EQ(board.LiveAllocations(), 0u);
     EXPECT_THAT(fresh.faults, IsEmpty());
   }
-  board.heci = &me;
+  board.me().Install(&me);
 }
 
 TEST_F(HeciVersionTest, ReplyOfAnOddLengthIsReadIntoAWordRoundedBuffer) {
@@ -184,7 +184,7 @@ TEST_F(HeciVersionTest, NoMkhiClientGives28AndStillDisconnects) {
 }
 
 TEST_F(HeciVersionTest, WithoutTheHeciProtocolTheQueryFailsQuietly) {
-  board.heci = nullptr;
+  board.me().Install(nullptr);
   FwVersion version{1, 2, 3, 4};
   EXPECT_EQ(ReadHeciFwVersion(&version), 28u);
   EXPECT_EQ(version.Major, 1);
@@ -196,7 +196,7 @@ TEST_F(HeciVersionTest, OutOfPoolMemoryGives5AndStillDisconnects) {
   for (uint64_t allowed : {0u, 1u}) {
     SCOPED_TRACE(testing::Message() << allowed << " allocations allowed");
     me.sent.clear();
-    board.fail_allocs_after = allowed;
+    board.memory().InjectAllocFailuresAfter(allowed);
     FwVersion version{};
     EXPECT_EQ(ReadHeciFwVersion(&version), 5u);
     EXPECT_EQ(version.Major, 0);
@@ -204,7 +204,7 @@ TEST_F(HeciVersionTest, OutOfPoolMemoryGives5AndStillDisconnects) {
     ASSERT_FALSE(me.sent.empty());
     EXPECT_EQ(sim::Describe(me.sent.back()), sim::Describe(BusRequest(0x07, 7, 1)));
   }
-  board.fail_allocs_after.reset();
+  board.memory().ClearAllocFailures();
   me.outgoing.clear();
 }
 
@@ -310,7 +310,7 @@ TEST_F(HeciTransactTest, ReplyBufferIsSizedToTheClient) {
   EXPECT_EQ(AllocReplyBuffer(nullptr, &buffer, &size), 3u);
   client.IsConnected = 1;
   EXPECT_EQ(AllocReplyBuffer(&client, nullptr, &size), 3u);
-  board.pool_limit = 8;
+  board.memory().SetPoolLimit(8);
   EXPECT_EQ(AllocReplyBuffer(&client, &buffer, &size), 5u);
   EXPECT_FALSE(buffer);
   EXPECT_EQ(board.LiveAllocations(), 0u);

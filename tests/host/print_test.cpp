@@ -50,7 +50,7 @@ TEST(Print, OneCallShowsAtMost320Characters) {
   sim::Board board;
   std::u16string long_text(400, u'x');
   Print(u"%s", long_text.c_str());
-  EXPECT_EQ(board.screen.Raw().size(), plat::kMaxPrintChars);
+  EXPECT_EQ(board.console().screen().Raw().size(), plat::kMaxPrintChars);
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ const char *ModeName(ShellMode mode) {
 }
 
 bool AnyUnrecognized(const sim::Board &board) {
-  return sim::Narrow(board.screen.Raw()).find("is not recognized") != std::string::npos;
+  return sim::Narrow(board.console().screen().Raw()).find("is not recognized") != std::string::npos;
 }
 
 // Commands that run a tool through the shell, each after a line that the
@@ -126,7 +126,7 @@ TEST(ShellModes, ToolCommandsKeepTheScreenInEveryShell) {
     for (const ToolCase &c : cases) {
       SCOPED_TRACE(std::string(ModeName(mode)) + ": " + c.name);
       sim::Board board;
-      board.shell_mode = mode;
+      board.shell().SetMode(mode);
       board.PutLegacy(0xF5A30, "$$ZAN-");
       board.SetCurDir(u"FS0:\\UPD");
       board.PutFile(u"Q420TM07.BIN", image);
@@ -141,19 +141,19 @@ TEST(ShellModes, ToolCommandsKeepTheScreenInEveryShell) {
                                out += u"FW Version: " + sim::U16(c.board_version) + u"\r\n";
                                return PLAT_SUCCESS;
                              });
-      board.screen.Write(u"echo before NAVO\r\n");
+      board.console().screen().Write(u"echo before NAVO\r\n");
 
       EXPECT_EQ(RunNavo(c.words), c.status);
       Lines expected{"echo before NAVO"};
       expected.insert(expected.end(), kBanner.begin(), kBanner.end());
       expected.insert(expected.end(), c.shown.begin(), c.shown.end());
-      EXPECT_EQ(board.screen.Visible(), expected);
-      EXPECT_EQ(board.screen.Clears(), 0);
+      EXPECT_EQ(board.console().screen().Visible(), expected);
+      EXPECT_EQ(board.console().screen().Clears(), 0);
       // The nested shell did try: one clear for every line it ran.
-      EXPECT_EQ(board.clears_kept, mode == ShellMode::Nesting ? c.tool_runs : 0);
-      EXPECT_EQ(board.con_out, &board.screen);
+      EXPECT_EQ(board.console().ClearsKept(), mode == ShellMode::Nesting ? c.tool_runs : 0);
+      EXPECT_EQ(&board.console().out(), &board.console().screen());
       EXPECT_EQ(runs, c.tool_runs);
-      EXPECT_TRUE(board.keys.empty());
+      EXPECT_EQ(board.console().KeysLeft(), 0u);
       EXPECT_FALSE(AnyUnrecognized(board));
       EXPECT_FALSE(board.HasFile(u"MeInfoTmp.txt"));
       EXPECT_FALSE(board.HasFile(u"tmp"));
@@ -170,14 +170,14 @@ TEST(ShellModes, AutomaticUpdateInEveryShell) {
   for (ShellMode mode : {ShellMode::Nesting, ShellMode::NonNesting, ShellMode::OlderShell}) {
     SCOPED_TRACE(ModeName(mode));
     Machine m;
-    m.board.shell_mode = mode;
+    m.board.shell().SetMode(mode);
     m.go_prints = {"GO.nsh: BIOS flashed", "GO.nsh: ME flashed"};
-    m.board.screen.Write(u"echo before NAVO\r\n");
+    m.board.console().screen().Write(u"echo before NAVO\r\n");
     EXPECT_EQ(m.TypeCommand('y'), 0);
     EXPECT_EQ(m.State(), "Armed, pin on");
-    EXPECT_EQ(m.board.executed.size(), 2u);
-    for (const sim::ExecRecord &r : m.board.executed) EXPECT_EQ(r.status, PLAT_SUCCESS);
-    const Lines first = m.board.screen.Visible();
+    EXPECT_EQ(m.board.shell().Executed().size(), 2u);
+    for (const sim::ExecRecord &r : m.board.shell().Executed()) EXPECT_EQ(r.status, PLAT_SUCCESS);
+    const Lines first = m.board.console().screen().Visible();
     ASSERT_GE(first.size(), 5u);
     EXPECT_EQ(first.front(), "echo before NAVO");
     EXPECT_EQ(Lines(first.end() - 4, first.end()),
@@ -185,20 +185,20 @@ TEST(ShellModes, AutomaticUpdateInEveryShell) {
                      "Restarting, please wait..."}));
 
     // The restart: a new screen, on which the shell runs the root script.
-    m.board.screen = sim::Screen();
+    m.board.console().screen() = sim::Screen();
     EXPECT_EQ(m.Start(), 2);
     EXPECT_TRUE(m.problems.empty());
     EXPECT_EQ(m.GoRuns(), std::vector<std::string>{"on"});
     EXPECT_EQ(m.State(), "Idle, pin off");
     EXPECT_EQ(m.results, (std::vector<uint8_t>{0, 0}));
-    const Lines final_run = m.board.screen.Visible();
+    const Lines final_run = m.board.console().screen().Visible();
     ASSERT_GE(final_run.size(), 3u);
     EXPECT_EQ(Lines(final_run.begin(), final_run.begin() + 2),
               (Lines{"GO.nsh: BIOS flashed", "GO.nsh: ME flashed"}));
     EXPECT_EQ(final_run.back(), "<Enter any key to continue>Restore FW override pin Status...OK");
-    EXPECT_EQ(m.board.screen.Clears(), 0);
-    EXPECT_EQ(m.board.clears_kept, mode == ShellMode::Nesting ? 3 : 0);
-    EXPECT_EQ(m.board.con_out, &m.board.screen);
+    EXPECT_EQ(m.board.console().screen().Clears(), 0);
+    EXPECT_EQ(m.board.console().ClearsKept(), mode == ShellMode::Nesting ? 3 : 0);
+    EXPECT_EQ(&m.board.console().out(), &m.board.console().screen());
     EXPECT_FALSE(AnyUnrecognized(m.board));
   }
 }
@@ -207,14 +207,14 @@ TEST(ShellModes, AutomaticUpdateInEveryShell) {
 // the shell takes the option for a command, runs nothing and reports success.
 TEST(ShellModes, OptionInFrontOfAnInPlaceLineRunsNothing) {
   sim::Board board;
-  board.shell_mode = ShellMode::NonNesting;
+  board.shell().SetMode(ShellMode::NonNesting);
   board.InstallProgram(u"FS0:\\MeInfo.efi", [](sim::Board &, const std::vector<std::u16string> &,
                                                 std::u16string &) -> PlatStatus { return 0xC601; });
-  EXPECT_EQ(board.ExecuteInShell(u"-nomap -noversion MeInfo.efi -fitver"), PLAT_SUCCESS);
-  EXPECT_EQ(board.screen.Text(),
+  EXPECT_EQ(board.shell().ExecuteInShell(u"-nomap -noversion MeInfo.efi -fitver"), PLAT_SUCCESS);
+  EXPECT_EQ(board.console().screen().Text(),
             "'-nomap' is not recognized as an internal or external command, operable program,\n"
             " or script file.\n");
-  EXPECT_EQ(board.ExecuteInShell(u"MeInfo.efi -fitver"), 0xC601u);
+  EXPECT_EQ(board.shell().ExecuteInShell(u"MeInfo.efi -fitver"), 0xC601u);
 }
 
 }  // namespace

@@ -173,37 +173,61 @@ std::string Screen::Text() const {
 
 // ---- Board ----------------------------------------------------------------------
 
-Board::Board() : legacy_(new uint8_t[kLegacySize]), previous_(g_board) {
-  std::memset(legacy_.get(), 0xFF, kLegacySize);
-  dirs_.insert(u"FS0:\\");
-  g_board = this;
-}
+Board::Board() : previous_(g_board) { g_board = this; }
 
-Board::~Board() {
-  g_board = previous_;
-  for (auto &[p, size] : allocations_) std::free(p);
-}
+Board::~Board() { g_board = previous_; }
 
 Board &Board::Current() {
   if (g_board == nullptr) Die("no board: create a sim::Board in the test first");
   return *g_board;
 }
 
-void Board::Type(std::string_view chars) {
-  for (char c : chars) keys.push_back({0, static_cast<char16_t>(c)});
+// ---- Console --------------------------------------------------------------------
+
+void Console::Type(std::string_view chars) {
+  for (char c : chars) keys_.push_back({0, static_cast<char16_t>(c)});
 }
 
-void Board::PressScan(uint16_t scan) { keys.push_back({scan, 0}); }
+void Console::PressScan(uint16_t scan) { keys_.push_back({scan, 0}); }
 
-void Board::SetCurDir(std::optional<std::u16string> dir) {
-  cur_dir = std::move(dir);
-  if (cur_dir) AddDir(*cur_dir);
+bool Console::ReadKey(Key *key) {
+  ++key_polls_;
+  if (keys_.empty()) {
+    if (++empty_polls_ >= starve_limit_) {
+      empty_polls_ = 0;
+      if (on_keys_starved_) {
+        on_keys_starved_(board_);
+      } else {
+        Die("a prompt waits for a key the test never typed");
+      }
+    }
+    if (keys_.empty()) return false;
+  }
+  empty_polls_ = 0;
+  *key = keys_.front();
+  keys_.pop_front();
+  return true;
 }
 
-std::u16string Board::Resolve(std::u16string_view name) const {
+TextOut *Console::Redirect(TextOut *out) {
+  TextOut *previous = out_;
+  out_ = out;
+  return previous;
+}
+
+// ---- Shell ----------------------------------------------------------------------
+
+Shell::Shell(Board &board) : board_(board) { dirs_.insert(u"FS0:\\"); }
+
+void Shell::SetCurDir(std::optional<std::u16string> dir) {
+  cur_dir_ = std::move(dir);
+  if (cur_dir_) AddDir(*cur_dir_);
+}
+
+std::u16string Shell::Resolve(std::u16string_view name) const {
   std::u16string path;
   auto colon = name.find(u':');
-  std::u16string base = cur_dir ? *cur_dir : u"FS0:\\";
+  std::u16string base = cur_dir_ ? *cur_dir_ : u"FS0:\\";
   std::u16string mapping = base.substr(0, base.find(u':') + 1);
   if (colon != std::u16string_view::npos) {
     path = std::u16string(name);
@@ -225,7 +249,7 @@ std::u16string Board::Resolve(std::u16string_view name) const {
   return clean;
 }
 
-void Board::AddDir(std::u16string_view path) {
+void Shell::AddDir(std::u16string_view path) {
   std::u16string p = Upper(Resolve(path));
   while (true) {
     dirs_.insert(p);
@@ -235,55 +259,115 @@ void Board::AddDir(std::u16string_view path) {
   }
 }
 
-void Board::PutFile(std::u16string_view path, std::vector<uint8_t> bytes) {
+void Shell::PutFile(std::u16string_view path, std::vector<uint8_t> bytes) {
   std::u16string resolved = Resolve(path);
   AddDir(Dirname(resolved));
   files_[Upper(resolved)] = File{resolved, std::move(bytes)};
 }
 
-void Board::PutFile(std::u16string_view path, std::string_view bytes) {
+void Shell::PutFile(std::u16string_view path, std::string_view bytes) {
   PutFile(path, std::vector<uint8_t>(bytes.begin(), bytes.end()));
 }
 
-bool Board::HasFile(std::u16string_view path) const {
+bool Shell::HasFile(std::u16string_view path) const {
   return files_.count(Upper(Resolve(path))) != 0;
 }
 
-std::vector<uint8_t> Board::FileBytes(std::u16string_view path) const {
+std::vector<uint8_t> Shell::FileBytes(std::u16string_view path) const {
   auto it = files_.find(Upper(Resolve(path)));
   return it == files_.end() ? std::vector<uint8_t>{} : it->second.bytes;
 }
 
-void Board::RemoveFile(std::u16string_view path) { files_.erase(Upper(Resolve(path))); }
+void Shell::RemoveFile(std::u16string_view path) { files_.erase(Upper(Resolve(path))); }
 
-std::vector<std::u16string> Board::FileNames() const {
+std::vector<std::u16string> Shell::FileNames() const {
   std::vector<std::u16string> names;
   for (const auto &[key, f] : files_) names.push_back(f.name);
   return names;
 }
 
-Board::File *Board::FindFile(std::u16string_view resolved) {
+Shell::File *Shell::FindFile(std::u16string_view resolved) {
   auto it = files_.find(Upper(resolved));
   return it == files_.end() ? nullptr : &it->second;
 }
 
-bool Board::IsDir(std::u16string_view resolved) const { return dirs_.count(Upper(resolved)) != 0; }
+bool Shell::IsDir(std::u16string_view resolved) const { return dirs_.count(Upper(resolved)) != 0; }
 
-Board::File *Board::CreateFile(std::u16string_view resolved) {
+Shell::File *Shell::CreateFile(std::u16string_view resolved) {
   return &(files_[Upper(resolved)] = File{std::u16string(resolved), {}});
 }
 
-bool Board::DeleteFile(std::u16string_view resolved) { return files_.erase(Upper(resolved)) != 0; }
+bool Shell::DeleteFile(std::u16string_view resolved) { return files_.erase(Upper(resolved)) != 0; }
 
-void Board::FileClosed() {
+void Shell::FileClosed() {
   if (open_files_ == 0) Die("close of a file that is not open");
   --open_files_;
 }
 
-const PlatChar16 *Board::CurDirText() {
-  if (!cur_dir) return nullptr;
-  cur_dir_storage_ = *cur_dir;
+const PlatChar16 *Shell::CurDirText() {
+  if (!cur_dir_) return nullptr;
+  cur_dir_storage_ = *cur_dir_;
   return cur_dir_storage_.c_str();
+}
+
+namespace {
+
+std::optional<PlatStatus> Lookup(const std::map<std::u16string, PlatStatus> &failures,
+                                 std::u16string_view resolved) {
+  auto it = failures.find(Upper(resolved));
+  if (it == failures.end()) return std::nullopt;
+  return it->second;
+}
+
+}  // namespace
+
+void Shell::InjectOpenFailure(std::u16string_view resolved, PlatStatus status) {
+  fail_open_[Upper(resolved)] = status;
+}
+
+void Shell::InjectReadFailure(std::u16string_view resolved, PlatStatus status) {
+  fail_read_[Upper(resolved)] = status;
+}
+
+void Shell::InjectWriteFailure(std::u16string_view resolved, PlatStatus status) {
+  fail_write_[Upper(resolved)] = status;
+}
+
+void Shell::InjectInfoFailure(std::u16string_view resolved, PlatStatus status) {
+  fail_info_[Upper(resolved)] = status;
+}
+
+void Shell::InjectShortReads(std::u16string_view resolved, ShortRead limits) {
+  short_reads_[Upper(resolved)] = limits;
+}
+
+std::optional<PlatStatus> Shell::OpenFailure(std::u16string_view resolved) const {
+  return Lookup(fail_open_, resolved);
+}
+
+std::optional<PlatStatus> Shell::ReadFailure(std::u16string_view resolved) const {
+  return Lookup(fail_read_, resolved);
+}
+
+std::optional<PlatStatus> Shell::WriteFailure(std::u16string_view resolved) const {
+  return Lookup(fail_write_, resolved);
+}
+
+std::optional<PlatStatus> Shell::InfoFailure(std::u16string_view resolved) const {
+  return Lookup(fail_info_, resolved);
+}
+
+const Shell::ShortRead *Shell::ShortReads(std::u16string_view resolved) const {
+  auto it = short_reads_.find(Upper(resolved));
+  return it == short_reads_.end() ? nullptr : &it->second;
+}
+
+void Shell::RecordExecuted(std::u16string_view line, PlatStatus status) {
+  executed_.push_back({std::u16string(line), status});
+}
+
+void Shell::Mutated(std::string_view what) {
+  if (on_mutation_) on_mutation_(board_, what);
 }
 
 const std::vector<uint8_t> *Board::Variable(std::u16string_view name, const PlatGuid &guid) const {
@@ -291,12 +375,20 @@ const std::vector<uint8_t> *Board::Variable(std::u16string_view name, const Plat
   return it == variables_.end() ? nullptr : &it->second;
 }
 
-uint64_t Board::AllocationSize(const void *p) const {
+// ---- Memory ---------------------------------------------------------------------
+
+Memory::Memory() : legacy_(new uint8_t[kLegacySize]) { std::memset(legacy_.get(), 0xFF, kLegacySize); }
+
+Memory::~Memory() {
+  for (auto &[p, size] : allocations_) std::free(p);
+}
+
+uint64_t Memory::AllocationSize(const void *p) const {
   auto it = allocations_.find(const_cast<void *>(p));
   return it == allocations_.end() ? 0 : it->second;
 }
 
-bool Board::FindAllocation(const void *p, uint64_t *offset, uint64_t *size) const {
+bool Memory::FindAllocation(const void *p, uint64_t *offset, uint64_t *size) const {
   auto it = allocations_.upper_bound(const_cast<void *>(p));
   if (it == allocations_.begin()) return false;
   --it;
@@ -308,7 +400,7 @@ bool Board::FindAllocation(const void *p, uint64_t *offset, uint64_t *size) cons
   return true;
 }
 
-Board::DiskSnapshot Board::SaveDisks() const {
+Shell::DiskSnapshot Shell::SaveDisks() const {
   DiskSnapshot snapshot;
   for (const auto &[key, file] : files_) {
     snapshot.files_[key] = file.bytes;
@@ -318,24 +410,24 @@ Board::DiskSnapshot Board::SaveDisks() const {
   return snapshot;
 }
 
-void Board::RestoreDisks(const DiskSnapshot &snapshot) {
+void Shell::RestoreDisks(const DiskSnapshot &snapshot) {
   files_.clear();
   for (const auto &[key, bytes] : snapshot.files_) files_[key] = File{snapshot.names_.at(key), bytes};
   dirs_ = snapshot.dirs_;
 }
 
-std::vector<std::pair<std::u16string, std::vector<uint8_t>>> Board::DiskSnapshot::Files() const {
+std::vector<std::pair<std::u16string, std::vector<uint8_t>>> Shell::DiskSnapshot::Files() const {
   std::vector<std::pair<std::u16string, std::vector<uint8_t>>> files;
   for (const auto &[key, bytes] : files_) files.emplace_back(names_.at(key), bytes);
   return files;
 }
 
-const std::vector<uint8_t> *Board::DiskSnapshot::Find(std::u16string_view path) const {
+const std::vector<uint8_t> *Shell::DiskSnapshot::Find(std::u16string_view path) const {
   auto it = files_.find(Upper(path));
   return it == files_.end() ? nullptr : &it->second;
 }
 
-void Board::InstallProgram(std::u16string_view path, Program program) {
+void Shell::InstallProgram(std::u16string_view path, Program program) {
   PutFile(path, std::string_view("MZ"));
   programs_[Upper(Basename(path))] = std::move(program);
 }
@@ -344,7 +436,7 @@ void Board::SetVariable(std::u16string_view name, const PlatGuid &guid, std::vec
   variables_[{std::u16string(name), GuidKey(guid)}] = std::move(data);
 }
 
-void Board::PutLegacy(uint64_t address, std::string_view bytes) {
+void Memory::PutLegacy(uint64_t address, std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     uint64_t a = address + i;
     if (a < kLegacyBase || a >= kLegacyBase + kLegacySize) Die("PutLegacy outside the legacy area");
@@ -352,20 +444,19 @@ void Board::PutLegacy(uint64_t address, std::string_view bytes) {
   }
 }
 
-void *Board::Allocate(uint64_t size) {
-  if (size > pool_limit) return nullptr;
-  if (fail_allocs_after) {
-    if (*fail_allocs_after == 0) return nullptr;
-    --*fail_allocs_after;
+void *Memory::Allocate(uint64_t size) {
+  if (size > pool_limit_) return nullptr;
+  if (allocs_left_) {
+    if (*allocs_left_ == 0) return nullptr;
+    --*allocs_left_;
   }
   void *p = std::calloc(1, size == 0 ? 1 : size);
   if (p == nullptr) return nullptr;
   allocations_[p] = size;
-  ++allocs_done_;
   return p;
 }
 
-void Board::Free(void *p) {
+void Memory::Free(void *p) {
   auto it = allocations_.find(p);
   if (it == allocations_.end()) Die("FreePool of a buffer the pool never gave out");
   allocations_.erase(it);
@@ -384,7 +475,7 @@ std::u16string NotRecognized(std::u16string_view name) {
 
 // The shell: built-in cp, rm and echo, installed programs, and ">>" redirection
 // into a UCS-2 file with a byte-order mark, as the UEFI Shell writes it.
-PlatStatus Board::RunCommandLine(std::u16string_view line) {
+PlatStatus Shell::RunCommandLine(std::u16string_view line) {
   std::u16string command(line);
   std::optional<std::u16string> target;
   auto redirect = command.find(u">>");
@@ -414,8 +505,8 @@ PlatStatus Board::RunCommandLine(std::u16string_view line) {
     } else {
       std::u16string dst = Resolve(names[1]);
       if (IsDir(dst)) dst = Resolve(dst + u"\\" + Basename(src->name));
-      if (fail_write.count(Upper(dst))) {
-        status = fail_write[Upper(dst)];
+      if (auto failure = WriteFailure(dst)) {
+        status = *failure;
       } else if (Upper(dst) != Upper(Resolve(names[0]))) {
         std::vector<uint8_t> bytes = src->bytes;
         PutFile(dst, std::move(bytes));
@@ -426,7 +517,7 @@ PlatStatus Board::RunCommandLine(std::u16string_view line) {
       status = PLAT_INVALID_PARAMETER;
     } else {
       std::u16string path = Resolve(args[1]);
-      if (fail_write.count(Upper(path))) status = fail_write[Upper(path)];
+      if (auto failure = WriteFailure(path)) status = *failure;
       else if (!FindFile(path)) status = PLAT_NOT_FOUND;
       else files_.erase(Upper(path));
     }
@@ -440,11 +531,11 @@ PlatStatus Board::RunCommandLine(std::u16string_view line) {
       // The shell's own complaint reaches the screen past any redirection. A
       // nested shell ends with an error status; a line run in place reports
       // success, so only a test beforehand can tell.
-      con_out->OutputString(NotRecognized(args[0]));
-      status = shell_mode == ShellMode::Nesting ? PLAT_NOT_FOUND : PLAT_SUCCESS;
+      board_.console().out().OutputString(NotRecognized(args[0]));
+      status = mode_ == ShellMode::Nesting ? PLAT_NOT_FOUND : PLAT_SUCCESS;
     } else {
       // An application's status reaches the caller cut to its low 32 bits.
-      status = program->second(*this, args, out) & 0xFFFFFFFFu;
+      status = program->second(board_, args, out) & 0xFFFFFFFFu;
     }
   }
 
@@ -463,28 +554,28 @@ PlatStatus Board::RunCommandLine(std::u16string_view line) {
     }
     PutFile(path, std::move(bytes));
   } else {
-    con_out->OutputString(out);
+    board_.console().out().OutputString(out);
   }
   return status;
 }
 
-PlatStatus Board::ExecuteInShell(std::u16string_view line) {
+PlatStatus Shell::ExecuteInShell(std::u16string_view line) {
   std::size_t start = line.find_first_not_of(u' ');
   if (start == std::u16string_view::npos) start = line.size();
-  if (shell_mode != ShellMode::Nesting) {
+  if (mode_ != ShellMode::Nesting) {
     // In place: an option is no command. The shell says so and reports
     // success without a command status.
     if (start < line.size() && line[start] == u'-') {
       std::size_t end = line.find(u' ', start);
       if (end == std::u16string_view::npos) end = line.size();
-      con_out->OutputString(NotRecognized(line.substr(start, end - start)));
+      board_.console().out().OutputString(NotRecognized(line.substr(start, end - start)));
       return PLAT_SUCCESS;
     }
     return RunCommandLine(line.substr(start));
   }
 
   // The nested shell clears the screen before it reads its options.
-  con_out->ClearScreen();
+  board_.console().out().ClearScreen();
   bool nomap = false, noversion = false;
   while (start < line.size() && line[start] == u'-') {
     std::size_t end = line.find(u' ', start);
@@ -497,12 +588,54 @@ PlatStatus Board::ExecuteInShell(std::u16string_view line) {
     if (start == std::u16string_view::npos) start = line.size();
   }
   if (!noversion)
-    con_out->OutputString(u"UEFI Interactive Shell v2.2\r\nEDK II\r\nUEFI v2.70 (EDK II, 0x00010000)\r\n");
-  if (!nomap) con_out->OutputString(u"Mapping table\r\n      FS0: Alias(s):HD0a1:;BLK1:\r\n");
+    board_.console().out().OutputString(u"UEFI Interactive Shell v2.2\r\nEDK II\r\nUEFI v2.70 (EDK II, 0x00010000)\r\n");
+  if (!nomap) board_.console().out().OutputString(u"Mapping table\r\n      FS0: Alias(s):HD0a1:;BLK1:\r\n");
   return RunCommandLine(line.substr(start));
 }
 
-struct Board::Handle {
+const uint8_t *Memory::Map(uint64_t address, uint64_t length) {
+  requests_.push_back({address, length});
+  if (address < kLegacyBase || length > kLegacySize || address - kLegacyBase > kLegacySize - length) {
+    return nullptr;
+  }
+  return legacy_.get() + (address - kLegacyBase);
+}
+
+// ---- Ports ----------------------------------------------------------------------
+
+uint8_t Ports::Read8(uint16_t port) {
+  uint8_t value = 0xFF;
+  for (PortDevice *d : devices_) {
+    if (d->Claims(port)) {
+      value = d->Read(port);
+      break;
+    }
+  }
+  if (logging_) log_.push_back({false, port, value});
+  return value;
+}
+
+void Ports::Write8(uint16_t port, uint8_t value) {
+  if (logging_) log_.push_back({true, port, value});
+  if (port == 0xCF9 && value == 0x0E) {
+    ++resets_;
+    if (on_reset_) on_reset_(board_);
+    return;
+  }
+  for (PortDevice *d : devices_) {
+    if (d->Claims(port)) {
+      d->Write(port, value);
+      return;
+    }
+  }
+}
+
+void Ports::Stall(uint64_t microseconds) {
+  stalled_us_ += microseconds;
+  stalls_.push_back(microseconds);
+}
+
+struct Shell::Handle {
   std::u16string path;
   uint64_t position = 0;
   uint64_t mode = 0;
@@ -515,118 +648,108 @@ struct Board::Handle {
 
 using sim::Board;
 
-struct PlatFileHandle : Board::Handle {};
+struct PlatFileHandle : sim::Shell::Handle {};
 struct PlatHeciProtocol {};
 
 namespace {
 PlatHeciProtocol g_heci_token;
 
 // The firmware layer's filter (platform/uefi/ScreenKeeper.c) on this board:
-// in front of con_out for one Execute, passing everything on but the clear.
+// in front of the console output for one Execute, passing everything on but the clear.
 class ScreenKeeper final : public sim::TextOut {
  public:
-  explicit ScreenKeeper(Board &board) : board_(board), console_(board.con_out) { board.con_out = this; }
-  ~ScreenKeeper() override { board_.con_out = console_; }
+  explicit ScreenKeeper(sim::Console &console) : console_(console), out_(console.Redirect(this)) {}
+  ~ScreenKeeper() override { console_.Redirect(out_); }
   ScreenKeeper(const ScreenKeeper &) = delete;
   ScreenKeeper &operator=(const ScreenKeeper &) = delete;
 
-  void OutputString(std::u16string_view text) override { console_->OutputString(text); }
-  void ClearScreen() override { ++board_.clears_kept; }
+  void OutputString(std::u16string_view text) override { out_->OutputString(text); }
+  void ClearScreen() override { console_.KeepClear(); }
 
  private:
-  Board &board_;
-  sim::TextOut *console_;
+  sim::Console &console_;
+  sim::TextOut *out_;
 };
+
+sim::HeciDevice &LocatedHeci(const PlatHeci *Heci) {
+  sim::HeciDevice *device = Board::Current().me().device();
+  if (Heci != &g_heci_token || device == nullptr) sim::Die("HECI call without a located protocol");
+  return *device;
+}
 }  // namespace
 
 extern "C" {
 
-void PlatConsoleWrite(const PlatChar16 *Text) { Board::Current().con_out->OutputString(Text); }
+void PlatConsoleWrite(const PlatChar16 *Text) { Board::Current().console().out().OutputString(Text); }
 
 void PlatConsoleGetCursor(uint32_t *Column, uint32_t *Row) {
-  Board::Current().screen.Cursor(Column, Row);
+  Board::Current().console().screen().Cursor(Column, Row);
 }
 
 void PlatConsoleWriteAt(uint32_t Column, uint32_t Row, const PlatChar16 *Text) {
-  Board::Current().screen.WriteAt(Column, Row, Text);
+  Board::Current().console().screen().WriteAt(Column, Row, Text);
 }
 
 int PlatConsoleReadKey(uint16_t *ScanCode, PlatChar16 *UnicodeChar) {
-  Board &b = Board::Current();
-  ++b.key_polls;
-  static uint64_t empty_polls = 0;
-  if (b.keys.empty()) {
-    if (++empty_polls >= b.starve_limit) {
-      empty_polls = 0;
-      if (b.on_keys_starved) {
-        b.on_keys_starved(b);
-      } else {
-        sim::Die("a prompt waits for a key the test never typed");
-      }
-    }
-    if (b.keys.empty()) return 0;
-  }
-  empty_polls = 0;
-  sim::Key k = b.keys.front();
-  b.keys.pop_front();
+  sim::Key k;
+  if (!Board::Current().console().ReadKey(&k)) return 0;
   *ScanCode = k.scan;
   *UnicodeChar = k.ch;
   return 1;
 }
 
-void *PlatAllocateZeroPool(uint64_t Size) { return Board::Current().Allocate(Size); }
+void *PlatAllocateZeroPool(uint64_t Size) { return Board::Current().memory().Allocate(Size); }
 
-void PlatFreePool(void *Buffer) { Board::Current().Free(Buffer); }
+void PlatFreePool(void *Buffer) { Board::Current().memory().Free(Buffer); }
 
 PlatStatus PlatFileOpenByName(const PlatChar16 *Name, uint64_t Mode, PlatFile *File) {
-  Board &b = Board::Current();
+  sim::Shell &s = Board::Current().shell();
   if (Name == nullptr || File == nullptr) return PLAT_INVALID_PARAMETER;
-  std::u16string path = b.Resolve(Name);
-  std::u16string key = sim::Upper(path);
-  if (auto f = b.fail_open.find(key); f != b.fail_open.end()) return f->second;
-  bool directory = b.IsDir(path);
+  std::u16string path = s.Resolve(Name);
+  if (auto failure = s.OpenFailure(path)) return *failure;
+  bool directory = s.IsDir(path);
   bool created = false;
-  if (!directory && b.FindFile(path) == nullptr) {
+  if (!directory && s.FindFile(path) == nullptr) {
     if ((Mode & PLAT_FILE_MODE_CREATE) == 0) return PLAT_NOT_FOUND;
     std::u16string parent = path.substr(0, path.rfind(u'\\'));
     if (!parent.empty() && parent.back() == u':') parent += u'\\';
-    if (!b.IsDir(parent)) return PLAT_NOT_FOUND;
-    b.CreateFile(path);
+    if (!s.IsDir(parent)) return PLAT_NOT_FOUND;
+    s.CreateFile(path);
     created = true;
   }
   auto *h = new PlatFileHandle;
   h->path = path;
   h->mode = Mode;
   h->directory = directory;
-  b.FileOpened();
+  s.FileOpened();
   *File = h;
-  if (created && b.on_mutation) b.on_mutation(b, "create");
+  if (created) s.Mutated("create");
   return PLAT_SUCCESS;
 }
 
 PlatStatus PlatFileGetInfo(PlatFile File, PlatFileInfo *Info) {
-  Board &b = Board::Current();
+  sim::Shell &s = Board::Current().shell();
   if (File == nullptr || Info == nullptr) return PLAT_INVALID_PARAMETER;
-  if (auto f = b.fail_info.find(sim::Upper(File->path)); f != b.fail_info.end()) return f->second;
+  if (auto failure = s.InfoFailure(File->path)) return *failure;
   Info->IsDirectory = File->directory ? 1 : 0;
-  Board::File *file = b.FindFile(File->path);
+  sim::Shell::File *file = s.FindFile(File->path);
   Info->FileSize = file != nullptr ? file->bytes.size() : 0;
   return PLAT_SUCCESS;
 }
 
 PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer) {
-  Board &b = Board::Current();
+  sim::Shell &s = Board::Current().shell();
   if (File == nullptr || Size == nullptr) return PLAT_INVALID_PARAMETER;
-  if (auto f = b.fail_read.find(sim::Upper(File->path)); f != b.fail_read.end()) return f->second;
+  if (auto failure = s.ReadFailure(File->path)) return *failure;
   if (File->directory) return PLAT_DEVICE_ERROR;
-  Board::File *file = b.FindFile(File->path);
+  sim::Shell::File *file = s.FindFile(File->path);
   if (file == nullptr) return PLAT_DEVICE_ERROR;
   uint64_t end = file->bytes.size();
   uint64_t most = *Size;
-  const auto short_read = b.short_reads.find(sim::Upper(File->path));
-  if (short_read != b.short_reads.end()) {
-    end = std::min(end, short_read->second.readable);
-    most = std::min(most, short_read->second.per_read);
+  const sim::Shell::ShortRead *short_read = s.ShortReads(File->path);
+  if (short_read != nullptr) {
+    end = std::min(end, short_read->readable);
+    most = std::min(most, short_read->per_read);
   }
   uint64_t available = end > File->position ? end - File->position : 0;
   uint64_t n = std::min(most, available);
@@ -634,87 +757,85 @@ PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer) {
     if (Buffer == nullptr) return PLAT_INVALID_PARAMETER;
     std::memcpy(Buffer, file->bytes.data() + File->position, n);
   }
-  if (short_read != b.short_reads.end() && Buffer != nullptr && *Size > n)
-    std::memset(static_cast<uint8_t *>(Buffer) + n, Board::kScribble, *Size - n);
+  if (short_read != nullptr && Buffer != nullptr && *Size > n)
+    std::memset(static_cast<uint8_t *>(Buffer) + n, sim::Shell::kScribble, *Size - n);
   File->position += n;
   *Size = n;
   return PLAT_SUCCESS;
 }
 
 PlatStatus PlatFileWrite(PlatFile File, uint64_t *Size, const void *Buffer) {
-  Board &b = Board::Current();
+  sim::Shell &s = Board::Current().shell();
   if (File == nullptr || Size == nullptr) return PLAT_INVALID_PARAMETER;
-  if (auto f = b.fail_write.find(sim::Upper(File->path)); f != b.fail_write.end()) return f->second;
+  if (auto failure = s.WriteFailure(File->path)) return *failure;
   if ((File->mode & PLAT_FILE_MODE_WRITE) == 0 || File->directory) return PLAT_ACCESS_DENIED;
-  Board::File *file = b.FindFile(File->path);
+  sim::Shell::File *file = s.FindFile(File->path);
   if (file == nullptr) return PLAT_DEVICE_ERROR;
   if (file->bytes.size() < File->position + *Size) file->bytes.resize(File->position + *Size);
   if (*Size != 0) std::memcpy(file->bytes.data() + File->position, Buffer, *Size);
   File->position += *Size;
-  if (b.on_mutation) b.on_mutation(b, "write");
+  s.Mutated("write");
   return PLAT_SUCCESS;
 }
 
 PlatStatus PlatFileSetSize(PlatFile File, uint64_t Size) {
-  Board &b = Board::Current();
+  sim::Shell &s = Board::Current().shell();
   if (File == nullptr) return PLAT_INVALID_PARAMETER;
   if ((File->mode & PLAT_FILE_MODE_WRITE) == 0) return PLAT_ACCESS_DENIED;
-  Board::File *file = b.FindFile(File->path);
+  sim::Shell::File *file = s.FindFile(File->path);
   if (file == nullptr) return PLAT_DEVICE_ERROR;
   file->bytes.resize(Size);
-  if (b.on_mutation) b.on_mutation(b, "set size");
+  s.Mutated("set size");
   return PLAT_SUCCESS;
 }
 
 PlatStatus PlatFileClose(PlatFile File) {
-  Board &b = Board::Current();
+  sim::Shell &s = Board::Current().shell();
   if (File == nullptr) return PLAT_INVALID_PARAMETER;
-  b.FileClosed();
+  s.FileClosed();
   delete File;
   return PLAT_SUCCESS;
 }
 
 PlatStatus PlatFileDeleteByName(const PlatChar16 *Name) {
-  Board &b = Board::Current();
-  std::u16string key = sim::Upper(b.Resolve(Name));
-  if (auto f = b.fail_write.find(key); f != b.fail_write.end()) return f->second;
-  if (!b.DeleteFile(key)) return PLAT_NOT_FOUND;
-  if (b.on_mutation) b.on_mutation(b, "delete");
+  sim::Shell &s = Board::Current().shell();
+  std::u16string path = s.Resolve(Name);
+  if (auto failure = s.WriteFailure(path)) return *failure;
+  if (!s.DeleteFile(path)) return PLAT_NOT_FOUND;
+  s.Mutated("delete");
   return PLAT_SUCCESS;
 }
 
 int PlatIsFile(const PlatChar16 *Name) {
-  Board &b = Board::Current();
-  std::u16string path = b.Resolve(Name);
-  if (b.fail_open.count(sim::Upper(path))) return 0;
-  return b.FindFile(path) != nullptr && !b.IsDir(path);
+  sim::Shell &s = Board::Current().shell();
+  std::u16string path = s.Resolve(Name);
+  if (s.OpenFailure(path)) return 0;
+  return s.FindFile(path) != nullptr && !s.IsDir(path);
 }
 
-const PlatChar16 *PlatGetCurDir(void) {
-  Board &b = Board::Current();
-  return b.CurDirText();
-}
+const PlatChar16 *PlatGetCurDir(void) { return Board::Current().shell().CurDirText(); }
 
 PlatStatus PlatExecute(const PlatChar16 *CommandLine, PlatStatus *CommandStatus) {
   Board &b = Board::Current();
-  if (b.execute_result != PLAT_SUCCESS) {
-    b.executed.push_back({CommandLine, b.execute_result});
-    return b.execute_result;
+  sim::Shell &s = b.shell();
+  if (s.ExecuteResult() != PLAT_SUCCESS) {
+    s.RecordExecuted(CommandLine, s.ExecuteResult());
+    return s.ExecuteResult();
   }
   // The same decision as the firmware's platform layer, from what this shell
   // shows a program: the protocol, and its `nonesting` variable.
-  const bool protocol = b.shell_mode != sim::ShellMode::OlderShell;
-  const char16_t *nonesting = b.shell_mode == sim::ShellMode::NonNesting ? u"True" : u"False";
+  const bool protocol = s.Mode() != sim::ShellMode::OlderShell;
+  const char16_t *nonesting = s.Mode() == sim::ShellMode::NonNesting ? u"True" : u"False";
   std::u16string line = CommandLine;
   const bool nests = PlatExecuteNeedsQuietPrefix(protocol ? 1 : 0, protocol ? nonesting : nullptr) != 0;
   if (nests) line.insert(0, u"-nomap -noversion ");
   std::optional<ScreenKeeper> keeper;
-  if (nests) keeper.emplace(b);
-  const PlatStatus status = b.ExecuteInShell(line);
+  if (nests) keeper.emplace(b.console());
+  const PlatStatus status = s.ExecuteInShell(line);
   keeper.reset();
-  b.executed.push_back({CommandLine, status});
+  s.RecordExecuted(CommandLine, status);
   if (CommandStatus != nullptr) *CommandStatus = status;
-  if (b.on_mutation) b.on_mutation(b, "execute");
+  s.Mutated("execute");
   return PLAT_SUCCESS;
 }
 
@@ -734,78 +855,34 @@ PlatStatus PlatGetVariable(const PlatChar16 *Name, const PlatGuid *Vendor, uint6
   return PLAT_SUCCESS;
 }
 
-void PlatStall(uint64_t Microseconds) {
-  Board &b = Board::Current();
-  b.stalled_us += Microseconds;
-  b.stalls.push_back(Microseconds);
-}
+void PlatStall(uint64_t Microseconds) { Board::Current().ports().Stall(Microseconds); }
 
-uint8_t PlatIoRead8(uint16_t Port) {
-  Board &b = Board::Current();
-  uint8_t value = 0xFF;
-  for (sim::PortDevice *d : b.devices) {
-    if (d->Claims(Port)) {
-      value = d->Read(Port);
-      break;
-    }
-  }
-  if (b.log_ports) b.port_log.push_back({false, Port, value});
-  return value;
-}
+uint8_t PlatIoRead8(uint16_t Port) { return Board::Current().ports().Read8(Port); }
 
-void PlatIoWrite8(uint16_t Port, uint8_t Value) {
-  Board &b = Board::Current();
-  if (b.log_ports) b.port_log.push_back({true, Port, Value});
-  if (Port == 0xCF9 && Value == 0x0E) {
-    ++b.resets;
-    if (b.on_reset) b.on_reset(b);
-    return;
-  }
-  for (sim::PortDevice *d : b.devices) {
-    if (d->Claims(Port)) {
-      d->Write(Port, Value);
-      return;
-    }
-  }
-}
+void PlatIoWrite8(uint16_t Port, uint8_t Value) { Board::Current().ports().Write8(Port, Value); }
 
 const volatile uint8_t *PlatPhysicalMemory(uint64_t Address, uint64_t Length) {
-  Board &b = Board::Current();
-  b.memory_requests.push_back({Address, Length});
-  if (Address < Board::kLegacyBase || Length > Board::kLegacySize ||
-      Address - Board::kLegacyBase > Board::kLegacySize - Length) {
-    return nullptr;
-  }
-  return b.legacy() + (Address - Board::kLegacyBase);
+  return Board::Current().memory().Map(Address, Length);
 }
 
 PlatStatus PlatLocateHeci(PlatHeci **Heci) {
-  Board &b = Board::Current();
-  ++b.heci_locates;
+  sim::HeciDevice *device = Board::Current().me().Locate();
   if (Heci == nullptr) return PLAT_INVALID_PARAMETER;
-  if (b.heci == nullptr) return PLAT_NOT_FOUND;
+  if (device == nullptr) return PLAT_NOT_FOUND;
   *Heci = &g_heci_token;
   return PLAT_SUCCESS;
 }
 
 PlatStatus PlatHeciReadMsg(PlatHeci *Heci, uint32_t Device, uint32_t Blocking, uint32_t *Buffer,
                            uint32_t *Length) {
-  Board &b = Board::Current();
-  if (Heci != &g_heci_token || b.heci == nullptr) sim::Die("HECI call without a located protocol");
-  return b.heci->ReadMsg(Device, Blocking, Buffer, Length);
+  return LocatedHeci(Heci).ReadMsg(Device, Blocking, Buffer, Length);
 }
 
 PlatStatus PlatHeciSendMsg(PlatHeci *Heci, uint32_t Device, const uint32_t *Message, uint32_t Length,
                            uint8_t HostAddress, uint8_t MeAddress) {
-  Board &b = Board::Current();
-  if (Heci != &g_heci_token || b.heci == nullptr) sim::Die("HECI call without a located protocol");
-  return b.heci->SendMsg(Device, Message, Length, HostAddress, MeAddress);
+  return LocatedHeci(Heci).SendMsg(Device, Message, Length, HostAddress, MeAddress);
 }
 
-PlatStatus PlatHeciReset(PlatHeci *Heci, uint32_t Device) {
-  Board &b = Board::Current();
-  if (Heci != &g_heci_token || b.heci == nullptr) sim::Die("HECI call without a located protocol");
-  return b.heci->Reset(Device);
-}
+PlatStatus PlatHeciReset(PlatHeci *Heci, uint32_t Device) { return LocatedHeci(Heci).Reset(Device); }
 
 }  // extern "C"

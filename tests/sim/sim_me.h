@@ -5,7 +5,7 @@
 //
 //   sim::Board board;
 //   sim::SimMe me;                       // MKHI client at address 7
-//   board.heci = &me;
+//   board.me().Install(&me);
 //
 // Messages from the ME wait in `outgoing`; a read with nothing there (or with
 // the head still held back) returns PLAT_TIMEOUT, as a blocking read does when
