@@ -141,11 +141,8 @@ int main(int argc, char **argv) {
   Asked asked = Asked::Run;
   if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
   if (asked != Asked::Run) {
-    if (asked == Asked::Help)
-      static_cast<void>(std::fputs(kHelp, stdout));
-    else
-      static_cast<void>(std::printf("%s %s\n", kTool, NAVO_TOOLS_VERSION));
-    return FinishStandardOutput(kTool) ? status::kOk : status::kUsage;
+    const char *help = asked == Asked::Help ? kHelp : nullptr;
+    return AnswerHelpOrVersion(kTool, NAVO_TOOLS_VERSION, help) ? status::kOk : status::kUsage;
   }
 
   bool unreadable = false;

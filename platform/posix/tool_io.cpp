@@ -26,3 +26,11 @@ bool FinishStandardOutput(const char *tool) {
     static_cast<void>(std::fprintf(stderr, "%s: write error\n", tool));
   return false;
 }
+
+bool AnswerHelpOrVersion(const char *tool, const char *version, const char *help) {
+  if (help != nullptr)
+    static_cast<void>(std::fputs(help, stdout));
+  else
+    static_cast<void>(std::printf("%s %s\n", tool, version));
+  return FinishStandardOutput(tool);
+}

@@ -19,4 +19,8 @@ void ReportClosedPipes();
 // must not take a report it never got for a success.
 bool FinishStandardOutput(const char *tool);
 
+// --help's text when help is given, else "TOOL VERSION" for --version; then
+// FinishStandardOutput. True when all of it was written.
+bool AnswerHelpOrVersion(const char *tool, const char *version, const char *help);
+
 #endif  // PLATFORM_POSIX_TOOL_IO_H_
