@@ -228,25 +228,24 @@ TEST(FwverCheck, ComparisonsAndAnswers) {
                        "ME FW version in the File : 12.0.64.1551",
                        "",
                        "Your current ME firmware is already latest version."};
-  auto newer = [](const char *board, const char *file) {
+  // The lines before the question, then the advice and the question itself.
+  auto asked = [](const char *board, const char *file, const char *advice, const char *question) {
     return Lines{"Read Board ME FW version...OK",
                  "Read File ME FW version...OK",
                  "",
                  std::string("ME FW version on the board: ") + board,
                  std::string("ME FW version in the File : ") + file,
                  "",
-                 "There is a new version of ME firmware. It is recommended to update.",
-                 "Do you want to update BIOS and ME firmware (Y/N)?"};
+                 advice,
+                 question};
   };
-  auto older = [](const char *board, const char *file) {
-    return Lines{"Read Board ME FW version...OK",
-                 "Read File ME FW version...OK",
-                 "",
-                 std::string("ME FW version on the board: ") + board,
-                 std::string("ME FW version in the File : ") + file,
-                 "",
-                 "ME firmware is an old version. Downgrade is not recommended.",
-                 "Do you want to downgrade BIOS and ME firmware (Y/N)?"};
+  auto newer = [&](const char *board, const char *file) {
+    return asked(board, file, "There is a new version of ME firmware. It is recommended to update.",
+                 "Do you want to update BIOS and ME firmware (Y/N)?");
+  };
+  auto older = [&](const char *board, const char *file) {
+    return asked(board, file, "ME firmware is an old version. Downgrade is not recommended.",
+                 "Do you want to downgrade BIOS and ME firmware (Y/N)?");
   };
   const CheckCase cases[] = {
       {.what = "equal: 69 without a question", .board_tool = "12.0.64.1551",
