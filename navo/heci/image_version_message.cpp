@@ -12,10 +12,9 @@ namespace {
 // MKHI header: group 0xFF, command 0x1C (get image version), response flag 0.
 constexpr uint32_t kGetImageVersionHeader = 0x00001CFF;
 
-// Reply layout: header (result code in byte 3), record count, records.
-constexpr uint32_t kResultOffset = 3;
-constexpr uint32_t kCountOffset = 4;
-constexpr uint32_t kRecordsOffset = 8;
+using image_version_reply::kCountOffset;
+using image_version_reply::kRecordsOffset;
+using image_version_reply::kResultOffset;
 
 }  // namespace
 

@@ -25,6 +25,14 @@ struct ImageVersionRecord {
 static_assert(sizeof(ImageVersionRecord) == 88);
 static_assert(offsetof(ImageVersionRecord, Major) == 12 && offsetof(ImageVersionRecord, Build) == 18);
 
+// Where the reply keeps what is judged: the MKHI header with the result code
+// in its last byte, the record count, then the records.
+namespace image_version_reply {
+inline constexpr uint32_t kResultOffset = 3;
+inline constexpr uint32_t kCountOffset = 4;
+inline constexpr uint32_t kRecordsOffset = 8;
+}  // namespace image_version_reply
+
 // The request in the bus's 32-bit words: MKHI header, then the partition.
 struct ImageVersionRequest {
   static constexpr uint32_t kLength = 8;

@@ -13,6 +13,7 @@
 #include "navo/fw_version/update_decision.h"
 #include "navo/heci/client_kinds.h"
 #include "navo/heci/fwu_status.h"
+#include "navo/heci/hbm.h"
 #include "navo/heci/image_version_message.h"
 #include "navo/host/image_facts.h"
 #include "navo/host/json_text.h"
@@ -170,15 +171,18 @@ std::string ReplyCause(FwuStatus fwu, const std::vector<uint8_t> &reply) {
   std::string text = "the ME answered FwuStatus " + std::to_string(fwu);
   if (fwu == fwu::kVersionNotAvailable) return text + " (result 0x81: the ME has no FW version to give)";
   if (fwu == fwu::kMessageTooLong) return text + " (the MKHI client takes messages shorter than the request)";
+  namespace at = image_version_reply;
   char what[96];
-  if (reply.size() < 4) {
+  if (reply.size() <= at::kResultOffset) {
     static_cast<void>(std::snprintf(what, sizeof what, " (a reply of %zu bytes, too short)", reply.size()));
-  } else if (reply.size() < 8) {
-    static_cast<void>(std::snprintf(what, sizeof what, " (result 0x%02X, a reply of %zu bytes)", reply[3], reply.size()));
+  } else if (reply.size() < at::kRecordsOffset) {
+    static_cast<void>(std::snprintf(what, sizeof what, " (result 0x%02X, a reply of %zu bytes)",
+                                    reply[at::kResultOffset], reply.size()));
   } else {
-    const unsigned count = reply[4] | reply[5] << 8 | reply[6] << 16 | static_cast<unsigned>(reply[7]) << 24;
     static_cast<void>(std::snprintf(what, sizeof what, " (result 0x%02X, %u records in %zu bytes; one is asked for)",
-                                    reply[3], count, reply.size()));
+                                    reply[at::kResultOffset],
+                                    static_cast<unsigned>(hbm::ReadLe32(reply.data() + at::kCountOffset)),
+                                    reply.size()));
   }
   return text + what;
 }

@@ -63,7 +63,6 @@ MeiResult MeiConnection::Connect(const PlatGuid &guid) {
   MeiUuidBytes(guid, reinterpret_cast<uint8_t *>(&data.in_client_uuid));
   if (::ioctl(fd_, IOCTL_MEI_CONNECT_CLIENT, &data) != 0) return Fail(MeiConnectError(errno), errno);
   max_message_length_ = data.out_client_properties.max_msg_length;
-  protocol_version_ = data.out_client_properties.protocol_version;
   return kOk;
 }
 

@@ -60,13 +60,11 @@ class MeiConnection {
                      int timeout_ms = kMeiReplyTimeoutMs);
 
   uint32_t max_message_length() const { return max_message_length_; }
-  uint8_t protocol_version() const { return protocol_version_; }
   void Close();
 
  private:
   int fd_ = -1;
   uint32_t max_message_length_ = 0;
-  uint8_t protocol_version_ = 0;
 };
 
 #endif  // PLATFORM_POSIX_MEI_DEVICE_H_

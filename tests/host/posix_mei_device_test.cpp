@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "navo/heci/client_kinds.h"
@@ -64,14 +65,14 @@ class MeiTransactTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
-    mei = new MeiConnection(fds[0], 512);
+    mei = std::make_unique<MeiConnection>(fds[0], 512);
   }
   void TearDown() override {
-    delete mei;  // closes fds[0]
+    mei.reset();  // closes fds[0]
     close(fds[1]);
   }
   int fds[2];
-  MeiConnection *mei = nullptr;
+  std::unique_ptr<MeiConnection> mei;
 };
 
 TEST_F(MeiTransactTest, RequestOutReplyIn) {
