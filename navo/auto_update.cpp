@@ -140,6 +140,7 @@ constexpr bool ScriptCanCarry(char16_t c) { return c >= 0x20 && c != 0x7F && c <
 // another file and the script change to another directory; no quoting carries
 // all of them.
 constexpr std::u16string_view kShellSyntax = u" #%^\"<>|[";
+constexpr const char16_t *kWayOut = u" Use a folder like FS0:\\UPDATE.";
 
 WorkDirVerdict ReadWorkDir(WorkDir *work) {
   const PlatChar16 *cur = PlatGetCurDir();
@@ -162,33 +163,31 @@ WorkDirVerdict ReadWorkDir(WorkDir *work) {
 }
 
 // Completes the caller's open line (or stands alone) like the other failures.
+// Each message fits one line of an 80-column screen and ends with the way out:
+// a folder such as FS0:\UPDATE carries every limit below.
 void PrintWorkDirProblem(WorkDirVerdict verdict) {
   Print(u"Fail\n\n");
   switch (verdict.problem) {
     case WorkDirProblem::Missing:
-      Print(u"Error F12: No current directory. Change to the folder of the update files first.\n");
+      Print(u"Error F12: No current directory. Type fs0: and cd to the update folder.\n");
       break;
     case WorkDirProblem::Unprintable:
-      Print(u"Error F12: The current directory path holds characters that startup.nsh cannot "
-            u"carry (only printable Latin-1).\n");
+      Print(u"Error F12: The path is not printable Latin-1.%s\n", kWayOut);
       break;
     case WorkDirProblem::ShellSyntax: {
       const char16_t quoted[] = {u'\'', verdict.character, u'\'', u'\0'};
-      Print(u"Error F12: The current directory path holds %s, which the shell cannot carry in a "
-            u"command line.\n",
-            verdict.character == u' ' ? u"a blank" : quoted);
+      Print(u"Error F12: The path holds %s.%s\n", verdict.character == u' ' ? u"a blank" : quoted,
+            kWayOut);
       break;
     }
     case WorkDirProblem::MappingTooLong:
-      Print(u"Error F12: The mapping name of the current directory is too long (at most %d "
-            u"characters).\n",
-            static_cast<int>(kMaxMappingPrefix));
+      Print(u"Error F12: Mapping name over %d characters.%s\n", static_cast<int>(kMaxMappingPrefix),
+            kWayOut);
       break;
     case WorkDirProblem::None:
     case WorkDirProblem::TooLong:
-      Print(u"Error F12: The current directory path is too long (at most %d characters with its "
-            u"mapping name).\n",
-            static_cast<int>(kMaxDirAndPrefix));
+      Print(u"Error F12: Path and mapping over %d characters.%s\n", static_cast<int>(kMaxDirAndPrefix),
+            kWayOut);
       break;
   }
 }

@@ -196,10 +196,8 @@ def on_disk(directory_text: str) -> str:
     return directory_text[len("FS0:\\"):].replace("\\", "/")
 
 
-F12_LONG = ("Error F12: The current directory path is too long (at most 72 characters with its "
-            "mapping name).")
-F12_CHARS = ("Error F12: The current directory path holds characters that startup.nsh cannot carry "
-             "(only printable Latin-1).")
+F12_LONG = "Error F12: Path and mapping over 72 characters. Use a folder like FS0:\\UPDATE."
+F12_CHARS = "Error F12: The path is not printable Latin-1. Use a folder like FS0:\\UPDATE."
 
 
 def test_auto_update_directory_limits() -> None:

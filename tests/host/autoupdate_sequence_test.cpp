@@ -316,10 +316,8 @@ TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
       EXPECT_EQ(result, 1);
       const std::u16string why =
           std::string(c.result) == "too long"
-              ? u"Error F12: The current directory path is too long (at most 72 characters with its "
-                u"mapping name).\r\n"
-              : u"Error F12: The mapping name of the current directory is too long (at most 15 "
-                u"characters).\r\n";
+              ? u"Error F12: Path and mapping over 72 characters. Use a folder like FS0:\\UPDATE.\r\n"
+              : u"Error F12: Mapping name over 15 characters. Use a folder like FS0:\\UPDATE.\r\n";
       EXPECT_EQ(m.board.console().screen().Raw(),
                 Notice() + u"Preparing Update files...Fail\r\n\r\n" + why);
       EXPECT_TRUE(m.board.shell().Executed().empty());
@@ -336,11 +334,8 @@ TEST(AutoUpdateSequence, WorkingDirectoryLimits) {
 // any character that the shell reads as its own syntax in the copy line and the
 // script's "cd" line; the first offending character of the path is the one named.
 TEST(AutoUpdateSequence, DirectoryCharacters) {
-  const std::u16string kLatin1 =
-      u"holds characters that startup.nsh cannot carry (only printable Latin-1).";
-  auto shell = [](const char16_t *what) {
-    return std::u16string(u"holds ") + what + u", which the shell cannot carry in a command line.";
-  };
+  const std::u16string kLatin1 = u"is not printable Latin-1.";
+  auto shell = [](const char16_t *what) { return std::u16string(u"holds ") + what + u"."; };
   struct Case {
     const char *name;
     std::u16string dir;
@@ -381,7 +376,7 @@ TEST(AutoUpdateSequence, DirectoryCharacters) {
       ExpectFinishesFromArmed(m);
       continue;
     }
-    const std::u16string why = u"Error F12: The current directory path " + c.refusal + u"\r\n";
+    const std::u16string why = u"Error F12: The path " + c.refusal + u" Use a folder like FS0:\\UPDATE.\r\n";
     EXPECT_EQ(result, 1);
     EXPECT_EQ(m.board.console().screen().Raw(), Notice() + (u"Preparing Update files...Fail\r\n\r\n" + why));
     EXPECT_TRUE(m.board.shell().Executed().empty());
@@ -402,6 +397,8 @@ TEST(AutoUpdateSequence, DirectoryCharacters) {
 }
 
 TEST(AutoUpdateSequence, NoCurrentDirectory) {
+  const std::u16string kNoDirectory =
+      u"Error F12: No current directory. Type fs0: and cd to the update folder.\r\n";
   for (bool empty_text : {false, true}) {
     Machine m;
     if (empty_text) {
@@ -413,8 +410,7 @@ TEST(AutoUpdateSequence, NoCurrentDirectory) {
     const auto files = m.board.FileNames();
     EXPECT_EQ(AutoUpdateFirstRun(), 1);
     EXPECT_EQ(m.board.console().screen().Raw(), Notice() +
-                                        u"Preparing Update files...Fail\r\n\r\nError F12: No current "
-                                        u"directory. Change to the folder of the update files first.\r\n");
+                                        u"Preparing Update files...Fail\r\n\r\n" + kNoDirectory);
     EXPECT_EQ(m.board.FileNames(), files);
     EXPECT_TRUE(m.board.shell().Executed().empty());
     EXPECT_TRUE(m.board.ports().Log().empty());
@@ -423,8 +419,7 @@ TEST(AutoUpdateSequence, NoCurrentDirectory) {
     m.board.console().screen() = sim::Screen();
     m.ec.SetRegister(1, 0x21, 0x80);
     EXPECT_EQ(AutoUpdateFinalRun(), 1);
-    EXPECT_EQ(m.board.console().screen().Raw(), u"Fail\r\n\r\nError F12: No current directory. Change to the "
-                                    u"folder of the update files first.\r\n");
+    EXPECT_EQ(m.board.console().screen().Raw(), u"Fail\r\n\r\n" + kNoDirectory);
     EXPECT_TRUE(m.board.shell().Executed().empty());
     EXPECT_TRUE(m.ec.PinOn());
   }

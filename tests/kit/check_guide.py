@@ -1,10 +1,15 @@
 #!/usr/bin/python3
-"""Checks the technician's guide on the stick (kit/README.TXT) against the sources it describes.
+"""Checks the technician's guide on the stick (kit/README.TXT) and its quick card (kit/QUICK.TXT)
+against the sources they describe.
 
     tests/kit/check_guide.py [REPO]
 
-- every line fits the shell's 80-column screen with a margin (78 columns), and is plain
-  printable ASCII, which the shell's `type` shows as it stands;
+- every line fits the shell's 80-column screen with a margin (78 columns: the shell's page count
+  takes a 79th column for a wrap), and is plain printable ASCII, which the shell's `type` shows as
+  it stands;
+- the quick card's pages are one screen each of `type -b` (the UEFI Shell shows 24 lines of an
+  80x25 screen before it asks for Enter): every page but the last exactly that long, each
+  beginning with its heading, and its error table has a row for every code the utility prints;
 - every command and option of the utility's usage box (navo/console.cpp) is explained;
 - every exit status of README.md's table for NAVO.efi has its line in the guide's status table;
 - every error code that the utility's sources (navo/) print has its row in the guide's error
@@ -19,6 +24,8 @@ import sys
 from pathlib import Path
 
 MAX_COLUMNS = 78
+CARD_PAGE_LINES = 24
+CARD_HEADING = re.compile(r"NAVO QUICK CARD (\d)/(\d): ")
 ERROR_CODE = re.compile(r"Error F(\d\d)")
 SOURCE_SUFFIXES = (".c", ".cpp", ".h")
 
@@ -82,16 +89,37 @@ def error_rows(table: str) -> list[tuple[str, str]]:
     return [(code, text) for code, text in rows]
 
 
-def problems(repo: Path) -> list[str]:
-    guide_bytes = (repo / "kit" / "README.TXT").read_bytes()
-    out = []
-    for no, raw in enumerate(guide_bytes.split(b"\n"), 1):
+def screen_text(path: Path, out: list[str]) -> str:
+    """The file's text, with a problem for each line that the shell would not show as it stands."""
+    data = path.read_bytes()
+    for no, raw in enumerate(data.split(b"\n"), 1):
         line = raw.rstrip(b"\r")
         if len(line) > MAX_COLUMNS:
-            out.append(f"README.TXT:{no}: {len(line)} columns (at most {MAX_COLUMNS})")
+            out.append(f"{path.name}:{no}: {len(line)} columns (at most {MAX_COLUMNS})")
         if any(c < 0x20 or c > 0x7E for c in line):
-            out.append(f"README.TXT:{no}: not plain printable ASCII: {line!r}")
-    guide = guide_bytes.decode("ascii", errors="replace")
+            out.append(f"{path.name}:{no}: not plain printable ASCII: {line!r}")
+    return data.decode("ascii", errors="replace")
+
+
+def card_problems(card: str, codes: list[str]) -> list[str]:
+    lines = card.splitlines()
+    pages = [lines[i:i + CARD_PAGE_LINES] for i in range(0, len(lines), CARD_PAGE_LINES)]
+    out = []
+    for no, page in enumerate(pages, 1):
+        heading = CARD_HEADING.match(page[0])
+        if not heading or heading.groups() != (str(no), str(len(pages))):
+            out.append(f"QUICK.TXT: page {no} does not begin with its heading: {page[0]!r}")
+        if len(page) < CARD_PAGE_LINES and no < len(pages):
+            out.append(f"QUICK.TXT: page {no} has {len(page)} lines")
+    listed = set(re.findall(r"^(F\d\d) ", card, re.M))
+    out += [f"QUICK.TXT: no row for Error {c}" for c in codes if c not in listed]
+    out += [f"QUICK.TXT: a row for Error {c}, which nothing prints" for c in sorted(listed - set(codes))]
+    return out
+
+
+def problems(repo: Path) -> list[str]:
+    out: list[str] = []
+    guide = screen_text(repo / "kit" / "README.TXT", out)
 
     words = usage_words((repo / "navo" / "console.cpp").read_text())
     if len(words) < 15:
@@ -122,7 +150,7 @@ def problems(repo: Path) -> list[str]:
             out.append(f"README.TXT: a row for Error {code}, which nothing prints")
         if "Do:" not in text:
             out.append(f"README.TXT: a row for Error {code} says nothing to do (no \"Do:\")")
-    return out
+    return out + card_problems(screen_text(repo / "kit" / "QUICK.TXT", out), codes)
 
 
 def main() -> int:
