@@ -215,22 +215,48 @@ def past_4_gib() -> None:
                 b"as on the board\n"))
 
 
+PIPELINE = [
+    # (what, image written, its version, the example's variable lines replaced, status); the release
+    # record is written when the status is 0
+    ("update", "out/Q420TM07.BIN", fw_images.SAMPLE_VERSION, {}, 0),
+    ("a backslash in the name, kept in the record", "out/Q\\420.BIN", fw_images.SAMPLE_VERSION,
+     {"IMAGE": "'out/Q\\420.BIN'"}, 0),
+    ("downgrade", "out/Q420TM07.BIN", fw_images.SAMPLE_VERSION, {"FIELD_VERSION": "12.0.70.1000"}, 1),
+    ("same version", "out/Q420TM07.BIN", fw_images.SAMPLE_VERSION, {"FIELD_VERSION": "12.0.64.1551"}, 1),
+    ("image with another version", "out/Q420TM07.BIN", (12, 0, 64, 1552), {}, 1),
+    ("image missing", "out/OTHER.BIN", fw_images.SAMPLE_VERSION, {}, 2),
+]
+
+
+def record(line: str):
+    """A release record's file and decision; a line that is not JSON as it stands."""
+    try:
+        r = json.loads(line)
+        return r.get("file"), r.get("decision")
+    except ValueError:
+        return line
+
+
 def readme_pipeline(d: Path) -> None:
-    """The README's example as printed there, in a fresh folder with navo-image on PATH."""
+    """The README's example as printed there, run by dash in a fresh folder with navo-image on PATH."""
     readme = (ROOT / "README.md").read_text()
     script = re.search(r"```sh\n(.*?)```", readme[readme.index("## In a release pipeline"):], re.S).group(1)
     (d / "bin").mkdir()
     (d / "bin" / "navo-image").symlink_to(TOOL)
     env = {**os.environ, "PATH": f"{d / 'bin'}:/usr/bin:/bin"}
-    for version, want_status, want_lines in ((fw_images.SAMPLE_VERSION, 0, 1), ((12, 0, 64, 1552), 1, 0)):
-        work = d / f"pipeline-{want_status}"
+    for n, (what, name, version, lines, want_status) in enumerate(PIPELINE):
+        text = script
+        for var, value in lines.items():
+            text, count = re.subn(rf"^{var}=.*$", lambda _: f"{var}={value}", text, flags=re.M)
+            check(f"README pipeline, {what}: one {var}= line", count, 1)
+        work = d / f"pipeline-{n}"
         (work / "out").mkdir(parents=True)
-        (work / "out" / fw_images.SAMPLE_NAME).write_bytes(fw_images.sample_bios_image(version))
-        p = subprocess.run(["/bin/sh", "-c", script], cwd=work, env=env, capture_output=True, text=True)
+        (work / name).write_bytes(fw_images.sample_bios_image(version))
+        p = subprocess.run(["/bin/dash", "-c", text], cwd=work, env=env, capture_output=True, text=True)
         jsonl = work / "release" / "images.jsonl"
-        check(f"README pipeline, image {version}: {p.stdout}{p.stderr}",
-              (p.returncode, len(jsonl.read_bytes().splitlines()) if jsonl.exists() else 0),
-              (want_status, want_lines))
+        records = [record(l) for l in jsonl.read_text().splitlines()] if jsonl.exists() else []
+        check(f"README pipeline, {what}: {p.stdout}{p.stderr}", (p.returncode, records, p.stderr != ""),
+              (want_status, [(name, "update")] if want_status == 0 else [], want_status != 0))
 
 
 def main() -> int:
