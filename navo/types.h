@@ -20,6 +20,10 @@ struct FwVersion {
   uint16_t Build;
 };
 
+// Whether a record holds a version: the one test for every reader of the
+// board's, a file's or a typed version, on the board and on Linux.
+constexpr bool HasFwVersion(const FwVersion &v) { return v.Major != 0; }
+
 enum class BoardReadMethod : uint8_t {
   Auto = 0,
   FwUpdateLib = 1,

@@ -9,7 +9,7 @@ namespace {
 
 // A method delivered only when it succeeded with a version that is there.
 bool Delivered(PlatStatus status, const FwVersion &version) {
-  return status == PLAT_SUCCESS && version.Major != 0;
+  return status == PLAT_SUCCESS && HasFwVersion(version);
 }
 
 PlatStatus RunHeciMethod(FwVersion *version, uint8_t verbose) {

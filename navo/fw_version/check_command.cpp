@@ -81,18 +81,18 @@ uint8_t CheckFwVersion(VersionSource source, BoardReadMethod method, FwKind kind
                                 ? ParseFwVersionText(value, &file)
                                 : ReadImageFwVersion(value, &file);
   if (status != PLAT_SUCCESS) return exit_status::kFailed;
-  if (file.Major != 0) Print(u"OK\n");
+  if (HasFwVersion(file)) Print(u"OK\n");
   Print(u"\n");
 
-  if (board.Major != 0)
+  if (HasFwVersion(board))
     PrintVersionLine(u"%s FW version on the board: %d.%d.%d.%d\n", kind, board);
   else
     Print(u"Error! Can not read %s FW Verion on the Board.\n", FwKindName(kind));
-  if (file.Major != 0)
+  if (HasFwVersion(file))
     PrintVersionLine(u"%s FW version in the File : %d.%d.%d.%d\n", kind, file);
   else
     Print(u"Error! Can not read %s FW Version in the File.  \n", FwKindName(kind));
-  if (board.Major == 0 || file.Major == 0) return exit_status::kFailed;
+  if (!HasFwVersion(board) || !HasFwVersion(file)) return exit_status::kFailed;
 
   Print(u"\n");
   const UpdateDecision decision = DecideUpdate(board, file);

@@ -19,7 +19,7 @@ uint8_t ShowFileFwVersion(const char16_t *file_name, FwKind kind) {
   Print(u"Read %s %s FW version...", file_name, FwKindName(kind));
   if (ReadImageFwVersion(file_name, &version) != PLAT_SUCCESS) return exit_status::kFailed;
   Print(u"OK\n\n");
-  if (version.Major == 0) {
+  if (!HasFwVersion(version)) {
     PrintMissingVersion();
     return exit_status::kDone;
   }
@@ -44,7 +44,7 @@ uint8_t ShowBoardFwVersion(FwKind kind, BoardReadMethod method) {
     return exit_status::kFailed;
   }
   Print(u"OK\n\n");
-  if (version.Major == 0) {
+  if (!HasFwVersion(version)) {
     PrintMissingVersion();
     return exit_status::kDone;
   }

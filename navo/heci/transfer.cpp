@@ -9,10 +9,6 @@
 
 namespace {
 
-// A reply that has not come after the protocol's own wait gets this much more
-// time before the last try.
-constexpr uint64_t kLateReplyStallUs = 40'000'000;
-
 void ZeroBytes(uint32_t *buffer, uint32_t length) {
   uint8_t *bytes = reinterpret_cast<uint8_t *>(buffer);
   for (uint32_t i = 0; i < length; ++i) bytes[i] = 0;

@@ -8,6 +8,11 @@
 #include "navo/heci/heci_client.h"
 #include "navo/types.h"
 
+// A reply that has not come after the protocol's own wait gets this much more
+// time before the last try. The Linux tool gives it as long, so that a slow ME
+// that the board waits out is waited out there too.
+inline constexpr uint64_t kLateReplyStallUs = 40'000'000;
+
 // length in bytes. 0, 3, 23, 32 or 35.
 FwuStatus ClientSend(HeciClient *client, const uint32_t *message, uint32_t length);
 // *length: room in bytes in (lowered to MaxMessageLength, also when the read

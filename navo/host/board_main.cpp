@@ -3,18 +3,14 @@
 // checks, and the update decision that NAVO.efi -CHKMEVER would make, for
 // end-of-line scripts on Linux test stations.
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "navo/fw_version/image_version.h"
 #include "navo/fw_version/update_decision.h"
 #include "navo/heci/client_kinds.h"
-#include "navo/heci/fwu_status.h"
-#include "navo/heci/hbm.h"
-#include "navo/heci/image_version_message.h"
+#include "navo/host/board_read.h"
 #include "navo/host/image_facts.h"
 #include "navo/host/json_text.h"
 #include "navo/host/version_words.h"
@@ -31,7 +27,7 @@ constexpr int kNotExpected = 3;
 }  // namespace status
 
 constexpr char kTool[] = "navo-board";
-constexpr char kDevice[] = "/dev/mei0";
+static_assert(kBoardReplyWaitMs == 45000, "--help, the manual and the README name the 45 seconds");
 
 constexpr char kHelp[] = R"(Usage: navo-board [--json] [--expect VERSION] [--image FILE | --target VERSION]
        navo-board --help | --version
@@ -55,15 +51,17 @@ board tool hands its scripts; it asks nothing.
   --help            this text
   --version         the tools' version
 
-Options that take a value also take it as --option=VALUE. VERSION is four
-decimal numbers separated by dots (e.g. 12.0.64.1551); a Major of 0 is no
-version.
+Options that take a value also take it as --option=VALUE; "--" ends the
+options. VERSION is four decimal numbers separated by dots (e.g.
+12.0.64.1551); a Major of 0 is no version, also in the ME's reply, as on the
+board. The ME gets 45 seconds to answer, as long as the board waits for it.
 
 JSON keys:
   version       the board's version, or null when it could not be read
   error         only on failure: its cause, as on standard error
-  fwu_status    with error: the board code's FwuStatus for the ME's reply,
-                or null when the failure came before a reply
+  fwu_status    with error: the board code's FwuStatus for the ME's reply
+                (0 for a version with Major 0), or null when the failure
+                came before a reply
   expect        with --expect: true when the board runs VERSION
   file          with --image: FILE (file_hex: its bytes, when not UTF-8)
   target        with --target: VERSION
@@ -74,10 +72,11 @@ JSON keys:
 Exit status:
   0   version read (and it is the --expect VERSION)
   1   no version: no /dev/mei0 (no driver, or no ME), permission denied,
-      the MKHI client is not found or the connect failed, no reply, or a
-      reply the board code refuses (FwuStatus 326: the ME has no version
-      to give, result 0x81; FwuStatus 3: an unknown result code or not
-      exactly one version record); or an image FILE without a version
+      the MKHI client is not found or the connect failed, no reply within
+      45 seconds, a reply the board code refuses (FwuStatus 326: the ME has
+      no version to give, result 0x81; FwuStatus 3: an unknown result code
+      or not exactly one version record), or a version with Major 0 (with
+      any option); or an image FILE without a version
   2   usage errors, an image FILE that cannot be read, output that cannot
       be written
   3   version read, but not the --expect VERSION
@@ -102,11 +101,16 @@ int UsageError(const std::string &message) {
 enum class Asked : uint8_t { Run, Help, Version };
 
 int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
+  bool options_end = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view word = argv[i];
+    // The tool takes no operands: after "--" every word is one too many.
+    if (options_end) return UsageError("unexpected argument " + std::string(word));
     const std::size_t equals = word.starts_with("--") ? word.find('=') : std::string_view::npos;
     const std::string_view option = word.substr(0, equals);
-    if (word == "--help" || word == "-h") {
+    if (word == "--") {
+      options_end = true;
+    } else if (word == "--help" || word == "-h") {
       *asked = Asked::Help;
     } else if (word == "--version") {
       if (*asked == Asked::Run) *asked = Asked::Version;
@@ -140,83 +144,15 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
   return status::kOk;
 }
 
-// Why there is no version from the board, and the FwuStatus when the ME answered.
-struct Failure {
-  std::string cause;
-  std::optional<FwuStatus> fwu;
-};
-
-std::string ErrnoText(int errno_value) { return std::strerror(errno_value); }
-
-std::string DeviceCause(const MeiResult &r) {
-  const std::string device = kDevice;
-  switch (r.error) {
-    case MeiError::NoDevice: return "no " + device + " (no driver, or no ME)";
-    case MeiError::NotReady: return "the ME behind " + device + " is not ready (" + ErrnoText(r.errno_value) + ")";
-    case MeiError::PermissionDenied: return "permission denied on " + device + " (run as root)";
-    case MeiError::OpenFailed: return "cannot open " + device + ": " + ErrnoText(r.errno_value);
-    case MeiError::ClientNotFound: return "the MKHI client is not found on " + device;
-    case MeiError::ConnectFailed: return "cannot connect to the MKHI client: " + ErrnoText(r.errno_value);
-    case MeiError::WriteFailed: return "cannot send the request to " + device + ": " + ErrnoText(r.errno_value);
-    case MeiError::ReadFailed: return "cannot read the reply from " + device + ": " + ErrnoText(r.errno_value);
-    case MeiError::Timeout:
-      return "the ME did not answer within " + std::to_string(kMeiReplyTimeoutMs / 1000) + " seconds";
-    case MeiError::None: break;
-  }
-  return "";
-}
-
-// What the reply held, for a status that says only that it was refused.
-std::string ReplyCause(FwuStatus fwu, const std::vector<uint8_t> &reply) {
-  std::string text = "the ME answered FwuStatus " + std::to_string(fwu);
-  if (fwu == fwu::kVersionNotAvailable) return text + " (result 0x81: the ME has no FW version to give)";
-  if (fwu == fwu::kMessageTooLong) return text + " (the MKHI client takes messages shorter than the request)";
-  namespace at = image_version_reply;
-  char what[96];
-  if (reply.size() <= at::kResultOffset) {
-    static_cast<void>(std::snprintf(what, sizeof what, " (a reply of %zu bytes, too short)", reply.size()));
-  } else if (reply.size() < at::kRecordsOffset) {
-    static_cast<void>(std::snprintf(what, sizeof what, " (result 0x%02X, a reply of %zu bytes)",
-                                    reply[at::kResultOffset], reply.size()));
-  } else {
-    static_cast<void>(std::snprintf(what, sizeof what, " (result 0x%02X, %u records in %zu bytes; one is asked for)",
-                                    reply[at::kResultOffset],
-                                    static_cast<unsigned>(hbm::ReadLe32(reply.data() + at::kCountOffset)),
-                                    reply.size()));
-  }
-  return text + what;
-}
-
 // The board's FTPR version, one record as -RB01 takes it.
-std::optional<FwVersion> ReadBoardVersion(Failure *failure) {
+std::optional<FwVersion> ReadBoardVersion(BoardFailure *failure) {
   MeiConnection mei;
-  MeiResult r = mei.Open(kDevice, ClientGuidTable[client_kind::kMkhiIndex]);
+  const MeiResult r = mei.Open(kMeiDevice, ClientGuidTable[client_kind::kMkhiIndex]);
   if (!r.ok()) {
-    failure->cause = DeviceCause(r);
+    failure->cause = MeiCause(r, kBoardReplyWaitMs);
     return std::nullopt;
   }
-  const ImageVersionRequest request = MakeImageVersionRequest(kPartitionFtpr);
-  if (ImageVersionRequest::kLength > mei.max_message_length()) {
-    failure->fwu = fwu::kMessageTooLong;
-    failure->cause = ReplyCause(fwu::kMessageTooLong, {});
-    return std::nullopt;
-  }
-  std::vector<uint8_t> reply;
-  r = mei.Transact(request.bytes(), ImageVersionRequest::kLength, &reply);
-  if (!r.ok()) {
-    failure->cause = DeviceCause(r);
-    return std::nullopt;
-  }
-  ImageVersionRecord record{};
-  uint32_t count = 0;
-  const FwuStatus fwu =
-      ReadImageVersionReply(reply.data(), static_cast<uint32_t>(reply.size()), &record, 1, &count);
-  if (fwu != fwu::kSuccess) {
-    failure->fwu = fwu;
-    failure->cause = ReplyCause(fwu, reply);
-    return std::nullopt;
-  }
-  return RecordVersion(record);
+  return AskBoardVersion(&mei, kBoardReplyWaitMs, failure);
 }
 
 std::string JsonString(std::string_view text) {
@@ -268,14 +204,11 @@ int Run(const Options &o) {
     if (!compared) return FinishStandardOutput(kTool) ? code : status::kUsage;
   }
 
-  Failure failure;
+  BoardFailure failure;
   const std::optional<FwVersion> board = ReadBoardVersion(&failure);
   if (!board) {
     Complain(failure.cause);
-    if (o.json) {
-      WriteLine("{\"version\": null, \"error\": " + JsonString(failure.cause) + ", \"fwu_status\": " +
-                (failure.fwu ? std::to_string(*failure.fwu) : "null") + "}\n");
-    }
+    if (o.json) WriteLine(BoardFailureJson(failure));
     return FinishStandardOutput(kTool) ? status::kNoVersion : status::kUsage;
   }
 

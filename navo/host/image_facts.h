@@ -17,7 +17,7 @@ struct ImageFacts {
   ImageScanFindings findings;  // why there is no manifest, and where things lie
 };
 
-inline bool HasVersion(const ImageFacts &facts) { return facts.manifest && facts.version.Major != 0; }
+inline bool HasVersion(const ImageFacts &facts) { return facts.manifest && HasFwVersion(facts.version); }
 
 // Reads the file named by `path` (bytes, as given) once. False with *failure
 // filled when it cannot be opened or read, or is a directory.

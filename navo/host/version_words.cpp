@@ -58,7 +58,7 @@ bool ParseVersionOption(const char *tool, std::string_view option, const char *t
     static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", tool, named.c_str(), line.c_str()));
     return false;
   }
-  if (v.Major == 0) {
+  if (!HasFwVersion(v)) {
     static_cast<void>(std::fprintf(stderr, "%s: %s: a Major of 0 is no version\n", tool, named.c_str()));
     static_cast<void>(std::fprintf(stderr, "Try '%s --help'.\n", tool));
     return false;

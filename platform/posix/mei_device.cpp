@@ -4,6 +4,7 @@
 #include <linux/mei.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,12 @@ namespace {
 
 MeiResult Fail(MeiError error, int errno_value) { return MeiResult{error, errno_value}; }
 constexpr MeiResult kOk{MeiError::None, 0};
+
+int64_t NowMs() {
+  timespec now{};
+  static_cast<void>(::clock_gettime(CLOCK_MONOTONIC, &now));
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
 
 }  // namespace
 
@@ -76,10 +83,13 @@ MeiResult MeiConnection::Transact(const uint8_t *request, std::size_t length, st
   // The driver takes a message whole or not at all.
   if (static_cast<std::size_t>(wrote) != length) return Fail(MeiError::WriteFailed, EIO);
 
+  // A signal restarts the wait with what is left of it, not with all of it.
+  const int64_t deadline = NowMs() + timeout_ms;
   pollfd ready{fd_, POLLIN, 0};
   int polled;
   do {
-    polled = ::poll(&ready, 1, timeout_ms);
+    const int64_t left = deadline - NowMs();
+    polled = ::poll(&ready, 1, left > 0 ? static_cast<int>(left) : 0);
   } while (polled < 0 && errno == EINTR);
   if (polled < 0) return Fail(MeiError::ReadFailed, errno);
   if (polled == 0) return Fail(MeiError::Timeout, 0);

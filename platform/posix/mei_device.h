@@ -29,8 +29,10 @@ struct MeiResult {
   bool ok() const { return error == MeiError::None; }
 };
 
-// How long a read waits for the ME: a silent ME must not hang a test station.
-inline constexpr int kMeiReplyTimeoutMs = 5000;
+// How long the reply's read waits before the ME counts as late, in the place
+// of the board's HECI protocol's own wait. A caller adds the time it gives a
+// late ME; the wait stays bounded, so a silent ME does not hang a station.
+inline constexpr int kMeiReadWaitMs = 5000;
 
 // What an open() or IOCTL_MEI_CONNECT_CLIENT errno stands for.
 MeiError MeiOpenError(int errno_value);
@@ -55,9 +57,8 @@ class MeiConnection {
   MeiResult Connect(const PlatGuid &guid);
 
   // Writes the request and reads one reply (at most max_message_length
-  // bytes) into *reply, waiting at most timeout_ms for it.
-  MeiResult Transact(const uint8_t *request, std::size_t length, std::vector<uint8_t> *reply,
-                     int timeout_ms = kMeiReplyTimeoutMs);
+  // bytes) into *reply, waiting at most timeout_ms for it in all.
+  MeiResult Transact(const uint8_t *request, std::size_t length, std::vector<uint8_t> *reply, int timeout_ms);
 
   uint32_t max_message_length() const { return max_message_length_; }
   void Close();

@@ -4,6 +4,7 @@ tool must handle. All cases run in one boot."""
 
 from __future__ import annotations
 
+import json
 import re
 import sys
 from pathlib import Path
@@ -23,6 +24,7 @@ DEVICES = {  # PCI function: the emulated ME's properties
     "0000:00:12.0": ",result=0x81",
     "0000:00:13.0": ",records=2",
     "0000:00:14.0": ",mkhi=off",
+    "0000:00:15.0": ",fw-version=0.1.2.3",
 }
 # Newer by its HotFix with a lower Build, older by its HotFix with a higher one: the fields are
 # compared in order, not as one number.
@@ -41,6 +43,7 @@ def compared(file: str, advice: str) -> list[str]:
 UPDATE = "There is a new version of ME firmware. It is recommended to update."
 DOWNGRADE = "ME firmware is an old version. Downgrade is not recommended."
 SAME = "Your current ME firmware is already latest version."
+MAJOR_0 = "the ME answered 0.1.2.3: a Major of 0 is no version"
 
 # name, device, arguments, status, stdout, the cause stderr names (None: stderr is empty)
 CASES = [
@@ -56,6 +59,11 @@ CASES = [
     ("result-0x81", "0000:00:12.0", [], 1, [], "FwuStatus 326"),
     ("two-records", "0000:00:13.0", [], 1, [], "2 records"),
     ("no-mkhi", "0000:00:14.0", [], 1, [], "the MKHI client is not found"),
+    # A Major of 0 is no version on the board (-CHKMEVER -RB01 returns 1), whatever is asked.
+    ("major-0", "0000:00:15.0", [], 1, [], MAJOR_0),
+    ("major-0-target", "0000:00:15.0", ["--target", BOARD], 1, [], MAJOR_0),
+    ("major-0-json", "0000:00:15.0", ["--json", "--expect", BOARD, "--"], 1,
+     [json.dumps({"version": None, "error": MAJOR_0, "fwu_status": 0})], MAJOR_0),
 ]
 
 

@@ -50,12 +50,13 @@ def main() -> int:
             (["--target"], 2, "", "navo-board: missing VERSION after --target\n" + TRY),
             (["--board", "1.2.3.4"], 2, "", "navo-board: unknown option --board\n" + TRY),
             (["BIOS.BIN"], 2, "", "navo-board: unexpected argument BIOS.BIN\n" + TRY),
+            (["--json", "--", "--image", "A"], 2, "", "navo-board: unexpected argument --image\n" + TRY),
         ]
         if not os.path.exists("/dev/mei0"):
             cases += [
                 ([], 1, "", NO_DEVICE),
                 (["--expect", "12.0.64.1551", "--image", fw_images.SAMPLE_NAME], 1, "", NO_DEVICE),
-                (["--json", "--target", "12.0.64.1551"], 1,
+                (["--json", "--target", "12.0.64.1551", "--"], 1,
                  json.dumps({"version": None, "error": NO_DEVICE[12:-1], "fwu_status": None}) + "\n", NO_DEVICE),
             ]
         else:
