@@ -21,6 +21,7 @@
 #include "platform/posix/byte_names.h"
 #include "platform/posix/file_stream.h"
 #include "platform/posix/tool_io.h"
+#include "platform/posix/tools_version.h"
 #include "platform/print.h"
 
 namespace {
@@ -122,7 +123,7 @@ int main(int argc, char **argv) {
   if (help) {
     static_cast<void>(std::fputs(kHelp, stdout));
   } else if (version) {
-    static_cast<void>(std::printf("%s %s\n", kTool, NAVO_TOOLS_VERSION));
+    static_cast<void>(std::printf("%s %s\n", kTool, kToolsVersion));
   } else if (files.size() != 1) {
     return UsageError(files.empty() ? "no FILE given"
                                     : "one FILE only, " + std::to_string(files.size()) + " given");

@@ -20,6 +20,7 @@
 #include "navo/host/version_words.h"
 #include "platform/posix/mei_device.h"
 #include "platform/posix/tool_io.h"
+#include "platform/posix/tools_version.h"
 
 namespace {
 
@@ -324,7 +325,7 @@ int main(int argc, char **argv) {
   if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
   if (asked != Asked::Run) {
     const char *help = asked == Asked::Help ? kHelp : nullptr;
-    return AnswerHelpOrVersion(kTool, NAVO_TOOLS_VERSION, help) ? status::kOk : status::kUsage;
+    return AnswerHelpOrVersion(kTool, kToolsVersion, help) ? status::kOk : status::kUsage;
   }
   return Run(options);
 }

@@ -4,7 +4,7 @@
 set -u
 tool="$1"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-version="$("$root/tools/make-usb.sh" --version | cut -d- -f1)"
+version="$("$root/tools/utility-version.sh" --build)"
 dir="$(mktemp -d)"
 trap 'rm -rf "$dir"' EXIT
 cd "$dir" || exit 1

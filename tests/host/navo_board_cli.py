@@ -68,8 +68,9 @@ def main() -> int:
                      "  64  with --image", "  69  with --image"):
             if line not in out:
                 failures.append(f"--help does not document {line.strip()!r}")
-        status, out, _ = run("--version", cwd=d)
-        check("--version", (status, out.startswith("navo-board ")), (0, True))
+        version = subprocess.run([HERE.parent.parent / "tools" / "utility-version.sh", "--build"],
+                                 capture_output=True, text=True).stdout
+        check("--version", run("--version", cwd=d), (0, f"navo-board {version}", ""))
     for f in failures:
         print("FAIL", f)
     if not failures:

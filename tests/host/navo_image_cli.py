@@ -86,8 +86,8 @@ def sample_golden(d: Path) -> None:
 def statuses(d: Path) -> None:
     (d / "folder").mkdir()
     sample, none = fw_images.SAMPLE_NAME, "NOFTPR.BIN"
-    version = subprocess.run([ROOT / "tools" / "make-usb.sh", "--version"], capture_output=True,
-                             text=True).stdout.split("-")[0]
+    version = subprocess.run([ROOT / "tools" / "utility-version.sh", "--build"], capture_output=True,
+                             text=True).stdout.strip()
     cases = [
         # (what, args, status, stdout must contain, stderr)
         ("--version", ["--version"], 0, f"navo-image {version}\n", ""),
