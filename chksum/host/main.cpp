@@ -74,7 +74,8 @@ uint64_t SumFile(const char *path) {
   Sum sum;
   StreamFailure failure{};
   if (!StreamFile(path, AddPiece, &sum, &failure)) {
-    static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, path, StreamFailureText(failure).c_str()));
+    static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, NameForMessage(path).c_str(),
+                                   StreamFailureText(failure).c_str()));
     return StatusFromErrno(failure.error);
   }
   const std::u16string name = Ucs2FromBytes(path);
@@ -99,7 +100,7 @@ int ExitCode(uint64_t failure) { return (failure & 0xFF) != 0 ? static_cast<int>
 }  // namespace
 
 int main(int argc, char **argv) {
-  ReportClosedPipes();
+  EndQuietlyOnClosedPipes();
   bool help = false;
   bool version = false;
   bool options_end = false;
@@ -115,7 +116,7 @@ int main(int argc, char **argv) {
     } else if (word == "--version") {
       version = true;
     } else {
-      return UsageError("unknown option " + std::string(word));
+      return UsageError("unknown option " + NameForMessage(word));
     }
   }
 
@@ -132,8 +133,8 @@ int main(int argc, char **argv) {
   } else {
     failure = SumFile(files[0]);
   }
-  // A report that could not be written (a full disk, a closed pipe) is no
-  // report: the caller must not take the run for a success.
+  // A report that could not be written (a full disk) is no report: the
+  // caller must not take the run for a success.
   const bool written = FinishStandardOutput(kTool);
   if (failure != PLAT_SUCCESS) return ExitCode(failure);
   return written ? status::kOk : status::kUnwritten;

@@ -11,6 +11,7 @@
 #include "navo/host/image_facts.h"
 #include "navo/host/image_report.h"
 #include "navo/host/version_words.h"
+#include "platform/posix/byte_names.h"
 #include "platform/posix/tool_io.h"
 #include "platform/posix/tools_version.h"
 
@@ -127,7 +128,7 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
       if (slot) return UsageError("given twice: " + std::string(option));
       if (!ParseVersionOption(kTool, option, value, &slot)) return status::kUsage;
     } else {
-      return UsageError("unknown option " + std::string(word));
+      return UsageError("unknown option " + NameForMessage(word));
     }
   }
   if (*asked == Asked::Run && o->files.empty()) return UsageError("no FILE given");
@@ -137,7 +138,7 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  ReportClosedPipes();
+  EndQuietlyOnClosedPipes();
   Options options;
   Asked asked = Asked::Run;
   if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
@@ -156,7 +157,7 @@ int main(int argc, char **argv) {
     if (!ReadImageFacts(name, &facts, &failure)) {
       const std::string reason = StreamFailureText(failure);
       static_cast<void>(std::fflush(stdout));
-      static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, name, reason.c_str()));
+      static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, NameForMessage(name).c_str(), reason.c_str()));
       if (options.json) PrintJsonFailure(name, reason.c_str());
       unreadable = true;
       continue;
@@ -166,7 +167,7 @@ int main(int argc, char **argv) {
       static_cast<void>(std::fprintf(stderr,
                                      "%s: %s: 4 GiB or larger; only its first 4 GiB (%u bytes) are searched, "
                                      "as on the board\n",
-                                     kTool, name, kMaxSearchedImageBytes));
+                                     kTool, NameForMessage(name).c_str(), kMaxSearchedImageBytes));
     }
     if (options.json) {
       PrintJsonReport(name, facts, options.request);
@@ -175,6 +176,8 @@ int main(int argc, char **argv) {
       PrintTextReport(name, facts, options.request);
     }
     reported = true;
+    // A full disk takes every report after it as well: read no more images.
+    if (!StandardOutputIntact()) break;
     if (!MeetsExpectation(facts, options.request)) short_of_expectation = true;
     if (options.request.board && HasVersion(facts))
       decision = DecideUpdate(*options.request.board, facts.version);

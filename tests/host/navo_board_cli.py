@@ -50,6 +50,8 @@ def main() -> int:
             (["--target"], 2, "", "navo-board: missing VERSION after --target\n" + TRY),
             (["--board", "1.2.3.4"], 2, "", "navo-board: unknown option --board\n" + TRY),
             (["BIOS.BIN"], 2, "", "navo-board: unexpected argument BIOS.BIN\n" + TRY),
+            (["--image", "NEW\nLINE.BIN"], 2, "",
+             "navo-board: 'NEW'$'\\n''LINE.BIN': cannot open: No such file or directory\n"),
         ]
         if not os.path.exists("/dev/mei0"):
             cases += [
