@@ -44,7 +44,8 @@ CHKSUM.efi's version and usage lines instead, as CHKSUM.efi does; name such
 a file ./?NAME.
 
   --help     this text
-  --version  the tools' version
+  --version  the tools' version: a.b.c for a release build, a.b.c+gCOMMIT
+             between releases
   --         ends the options, for a FILE that begins with -
 
 Unlike CHKSUM.efi, chksum writes its usage and failure messages to standard
@@ -53,10 +54,11 @@ a wrong number of arguments (CHKSUM.efi prints its usage and exits 0).
 
 Exit status:
   0   the report was printed
-  1   the report could not be written
+  1   the report could not be written (a full disk)
   2   a wrong command line
   14  FILE does not exist, 15 it is a directory or may not be read, 7 other
       failures to read it (the low byte of CHKSUM.efi's UEFI status)
+A closed pipe ends chksum quietly by SIGPIPE, as it ends cat.
 )";
 
 struct Sum {

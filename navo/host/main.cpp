@@ -40,7 +40,8 @@ are searched, as on the board (a warning on standard error says so).
                     its advice line
   --json            one JSON object per file, each on its own line
   --help            this text
-  --version         the tools' version
+  --version         the tools' version: a.b.c for a release build,
+                    a.b.c+gCOMMIT between releases
   --                ends the options, for a FILE that begins with -
 
 Options that take VERSION also take it as --expect=VERSION.
@@ -79,6 +80,7 @@ Exit status:
       written
   With one FILE and --board, a run that would give 0 gives the board tool's
   status instead: 64 for update or downgrade, 69 for the same version.
+A closed pipe ends navo-image quietly by SIGPIPE, as it ends cat.
 )";
 
 struct Options {
