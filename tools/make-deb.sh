@@ -1,6 +1,7 @@
 #!/bin/bash
 # `make deb`: packs what `make install PREFIX=/usr` put into STAGE as a Debian
-# binary package, OUTDIR/navo-tools_<version>_<arch>.deb, with dpkg's own tools.
+# binary package, OUTDIR/navo-tools_<version>_<arch>.deb, with dpkg's own tools; <version>
+# is the one the programs give for --version.
 #   tools/make-deb.sh STAGE OUTDIR
 # STAGE holds usr/bin/chksum, usr/bin/navo-image, usr/bin/navo-board and their
 # manual pages; it
@@ -34,7 +35,14 @@ for f in usr/bin/chksum usr/bin/navo-image usr/bin/navo-board usr/share/man/man1
   [ -f "$STAGE/$f" ] || die "$STAGE/$f is missing (make install DESTDIR=... PREFIX=/usr)"
 done
 
-VERSION=$("$ROOT/tools/utility-version.sh")
+# 1.1.0 for a release build, 1.1.0+g<commit> between releases (tools/utility-version.sh).
+VERSION=$("$ROOT/tools/utility-version.sh" --build)
+# The package carries the version its programs give; a stage built from another commit
+# or another state of the tree would misname them.
+for tool in chksum navo-image navo-board; do
+  said=$("$STAGE/usr/bin/$tool" --version) || die "$STAGE/usr/bin/$tool --version failed"
+  [ "$said" = "$tool $VERSION" ] || die "$STAGE/usr/bin/$tool says \"$said\", the tree is $VERSION (build again)"
+done
 ARCH=$(dpkg-architecture -qDEB_HOST_ARCH)
 COMMIT=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)
 EPOCH="${SOURCE_DATE_EPOCH:-$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || echo 315532800)}"

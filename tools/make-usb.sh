@@ -3,7 +3,7 @@
 #   tools/make-usb.sh            writes build/usb/NAVO-<version>.img and .zip
 #   tools/make-usb.sh --version  prints <version> and nothing else
 # <version> is the utility's version and the short commit id, with "-dirty" when tracked
-# files differ from that commit.
+# files differ from that commit (tools/utility-version.sh --kit).
 #
 # Environment:
 #   SIGN_KEY, SIGN_CERT  both or neither: sign NAVO.efi and CHKSUM.efi with sbsign
@@ -30,17 +30,8 @@ cd "$ROOT"
 
 die() { echo "make-usb: $*" >&2; exit 1; }
 
-utility_version() {
-  "$ROOT/tools/utility-version.sh" || die "no version in navo/main.cpp"
-}
-
 kit_version() {
-  local commit dirty=""
-  commit=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null) || commit=nogit
-  if [ "$commit" != nogit ] && ! git -C "$ROOT" diff --quiet HEAD -- 2>/dev/null; then
-    dirty="-dirty"
-  fi
-  echo "$(utility_version)-$commit$dirty"
+  "$ROOT/tools/utility-version.sh" --kit || die "no version in navo/main.cpp"
 }
 
 if [ "${1:-}" = "--version" ]; then

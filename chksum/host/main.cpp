@@ -21,6 +21,7 @@
 #include "platform/posix/byte_names.h"
 #include "platform/posix/file_stream.h"
 #include "platform/posix/tool_io.h"
+#include "platform/posix/tools_version.h"
 #include "platform/print.h"
 
 namespace {
@@ -43,7 +44,8 @@ CHKSUM.efi's version and usage lines instead, as CHKSUM.efi does; name such
 a file ./?NAME.
 
   --help     this text
-  --version  the tools' version
+  --version  the tools' version: a.b.c for a release build, a.b.c+gCOMMIT
+             between releases
   --         ends the options, for a FILE that begins with -
 
 Unlike CHKSUM.efi, chksum writes its usage and failure messages to standard
@@ -52,10 +54,11 @@ a wrong number of arguments (CHKSUM.efi prints its usage and exits 0).
 
 Exit status:
   0   the report was printed
-  1   the report could not be written
+  1   the report could not be written (a full disk)
   2   a wrong command line
   14  FILE does not exist, 15 it is a directory or may not be read, 7 other
       failures to read it (the low byte of CHKSUM.efi's UEFI status)
+A closed pipe ends chksum quietly by SIGPIPE, as it ends cat.
 )";
 
 struct Sum {
@@ -73,7 +76,8 @@ uint64_t SumFile(const char *path) {
   Sum sum;
   StreamFailure failure{};
   if (!StreamFile(path, AddPiece, &sum, &failure)) {
-    static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, path, StreamFailureText(failure).c_str()));
+    static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, NameForMessage(path).c_str(),
+                                   StreamFailureText(failure).c_str()));
     return StatusFromErrno(failure.error);
   }
   const std::u16string name = Ucs2FromBytes(path);
@@ -98,7 +102,7 @@ int ExitCode(uint64_t failure) { return (failure & 0xFF) != 0 ? static_cast<int>
 }  // namespace
 
 int main(int argc, char **argv) {
-  ReportClosedPipes();
+  EndQuietlyOnClosedPipes();
   bool help = false;
   bool version = false;
   bool options_end = false;
@@ -114,7 +118,7 @@ int main(int argc, char **argv) {
     } else if (word == "--version") {
       version = true;
     } else {
-      return UsageError("unknown option " + std::string(word));
+      return UsageError("unknown option " + NameForMessage(word));
     }
   }
 
@@ -122,7 +126,7 @@ int main(int argc, char **argv) {
   if (help) {
     static_cast<void>(std::fputs(kHelp, stdout));
   } else if (version) {
-    static_cast<void>(std::printf("%s %s\n", kTool, NAVO_TOOLS_VERSION));
+    static_cast<void>(std::printf("%s %s\n", kTool, kToolsVersion));
   } else if (files.size() != 1) {
     return UsageError(files.empty() ? "no FILE given"
                                     : "one FILE only, " + std::to_string(files.size()) + " given");
@@ -131,8 +135,8 @@ int main(int argc, char **argv) {
   } else {
     failure = SumFile(files[0]);
   }
-  // A report that could not be written (a full disk, a closed pipe) is no
-  // report: the caller must not take the run for a success.
+  // A report that could not be written (a full disk) is no report: the
+  // caller must not take the run for a success.
   const bool written = FinishStandardOutput(kTool);
   if (failure != PLAT_SUCCESS) return ExitCode(failure);
   return written ? status::kOk : status::kUnwritten;

@@ -14,8 +14,10 @@
 #include "navo/host/image_facts.h"
 #include "navo/host/json_text.h"
 #include "navo/host/version_words.h"
+#include "platform/posix/byte_names.h"
 #include "platform/posix/mei_device.h"
 #include "platform/posix/tool_io.h"
+#include "platform/posix/tools_version.h"
 
 namespace {
 
@@ -135,9 +137,9 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
       if (slot) return UsageError("given twice: " + std::string(option));
       if (!ParseVersionOption(kTool, option, value, &slot)) return status::kUsage;
     } else if (word.starts_with("-")) {
-      return UsageError("unknown option " + std::string(word));
+      return UsageError("unknown option " + NameForMessage(word));
     } else {
-      return UsageError("unexpected argument " + std::string(word));
+      return UsageError("unexpected argument " + NameForMessage(word));
     }
   }
   if (o->image != nullptr && o->target) return UsageError("--image and --target exclude each other");
@@ -176,15 +178,16 @@ std::optional<FwVersion> ReadImage(const Options &o, int *exit_code) {
   ImageFacts facts{};
   StreamFailure stream{};
   std::string cause;
+  const std::string shown = NameForMessage(o.image);
   if (!ReadImageFacts(o.image, &facts, &stream)) {
-    cause = std::string(o.image) + ": " + StreamFailureText(stream);
+    cause = shown + ": " + StreamFailureText(stream);
     *exit_code = status::kUsage;
   } else if (!HasVersion(facts)) {
-    cause = std::string(o.image) + ": no ME FW version in the image";
+    cause = shown + ": no ME FW version in the image";
     *exit_code = status::kNoVersion;
   } else {
     if (facts.size > kMaxSearchedImageBytes)
-      Complain(std::string(o.image) + ": 4 GiB or larger; only its first 4 GiB are searched, as on the board");
+      Complain(shown + ": 4 GiB or larger; only its first 4 GiB are searched, as on the board");
     return facts.version;
   }
   Complain(cause);
@@ -251,13 +254,13 @@ int Run(const Options &o) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  ReportClosedPipes();
+  EndQuietlyOnClosedPipes();
   Options options;
   Asked asked = Asked::Run;
   if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
   if (asked != Asked::Run) {
     const char *help = asked == Asked::Help ? kHelp : nullptr;
-    return AnswerHelpOrVersion(kTool, NAVO_TOOLS_VERSION, help) ? status::kOk : status::kUsage;
+    return AnswerHelpOrVersion(kTool, kToolsVersion, help) ? status::kOk : status::kUsage;
   }
   return Run(options);
 }

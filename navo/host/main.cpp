@@ -11,7 +11,9 @@
 #include "navo/host/image_facts.h"
 #include "navo/host/image_report.h"
 #include "navo/host/version_words.h"
+#include "platform/posix/byte_names.h"
 #include "platform/posix/tool_io.h"
+#include "platform/posix/tools_version.h"
 
 namespace {
 
@@ -38,7 +40,8 @@ are searched, as on the board (a warning on standard error says so).
                     its advice line
   --json            one JSON object per file, each on its own line
   --help            this text
-  --version         the tools' version
+  --version         the tools' version: a.b.c for a release build,
+                    a.b.c+gCOMMIT between releases
   --                ends the options, for a FILE that begins with -
 
 Options that take VERSION also take it as --expect=VERSION.
@@ -77,6 +80,7 @@ Exit status:
       written
   With one FILE and --board, a run that would give 0 gives the board tool's
   status instead: 64 for update or downgrade, 69 for the same version.
+A closed pipe ends navo-image quietly by SIGPIPE, as it ends cat.
 )";
 
 struct Options {
@@ -126,7 +130,7 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
       if (slot) return UsageError("given twice: " + std::string(option));
       if (!ParseVersionOption(kTool, option, value, &slot)) return status::kUsage;
     } else {
-      return UsageError("unknown option " + std::string(word));
+      return UsageError("unknown option " + NameForMessage(word));
     }
   }
   if (*asked == Asked::Run && o->files.empty()) return UsageError("no FILE given");
@@ -136,13 +140,13 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  ReportClosedPipes();
+  EndQuietlyOnClosedPipes();
   Options options;
   Asked asked = Asked::Run;
   if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
   if (asked != Asked::Run) {
     const char *help = asked == Asked::Help ? kHelp : nullptr;
-    return AnswerHelpOrVersion(kTool, NAVO_TOOLS_VERSION, help) ? status::kOk : status::kUsage;
+    return AnswerHelpOrVersion(kTool, kToolsVersion, help) ? status::kOk : status::kUsage;
   }
 
   bool unreadable = false;
@@ -155,7 +159,7 @@ int main(int argc, char **argv) {
     if (!ReadImageFacts(name, &facts, &failure)) {
       const std::string reason = StreamFailureText(failure);
       static_cast<void>(std::fflush(stdout));
-      static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, name, reason.c_str()));
+      static_cast<void>(std::fprintf(stderr, "%s: %s: %s\n", kTool, NameForMessage(name).c_str(), reason.c_str()));
       if (options.json) PrintJsonFailure(name, reason.c_str());
       unreadable = true;
       continue;
@@ -165,7 +169,7 @@ int main(int argc, char **argv) {
       static_cast<void>(std::fprintf(stderr,
                                      "%s: %s: 4 GiB or larger; only its first 4 GiB (%u bytes) are searched, "
                                      "as on the board\n",
-                                     kTool, name, kMaxSearchedImageBytes));
+                                     kTool, NameForMessage(name).c_str(), kMaxSearchedImageBytes));
     }
     if (options.json) {
       PrintJsonReport(name, facts, options.request);
@@ -174,6 +178,8 @@ int main(int argc, char **argv) {
       PrintTextReport(name, facts, options.request);
     }
     reported = true;
+    // A full disk takes every report after it as well: read no more images.
+    if (!StandardOutputIntact()) break;
     if (!MeetsExpectation(facts, options.request)) short_of_expectation = true;
     if (options.request.board && HasVersion(facts))
       decision = DecideUpdate(*options.request.board, facts.version);

@@ -50,7 +50,7 @@ bool ParseVersionOption(const char *tool, std::string_view option, const char *t
   PosixConsoleCapture(&said);
   const PlatStatus parsed = ParseFwVersionText(wide.c_str(), &v);
   PosixConsoleCapture(nullptr);
-  const std::string named = std::string(option) + " " + text;
+  const std::string named = std::string(option) + " " + NameForMessage(text);
   if (parsed != PLAT_SUCCESS) {
     const std::size_t error = said.find("Error F");
     std::string line = error == std::string::npos ? said : said.substr(error);

@@ -15,4 +15,16 @@ void AppendBytes(std::string &out, char16_t c);
 
 std::string BytesFromUcs2(const char16_t *text);
 
+// The length of the well-formed UTF-8 sequence at p (any character, U+10FFFF
+// at most), or 0 with *bad set to the length of the ill-formed part that one
+// U+FFFD stands for by the maximal-subpart rule (at least 1).
+std::size_t Utf8SequenceAt(std::string_view s, std::size_t p, std::size_t *bad);
+
+// A name as a message on standard error shows it. A name with a control
+// character, a byte that is not UTF-8, or no byte at all is quoted as a shell
+// reads it back ('a'$'\n''b', $'\033''[2J', ''), so that a crafted name
+// cannot forge a line or send a terminal its escapes; every other name, with
+// spaces, quotes or characters past ASCII, is shown as it is.
+std::string NameForMessage(std::string_view bytes);
+
 #endif  // PLATFORM_POSIX_BYTE_NAMES_H_

@@ -11,15 +11,35 @@ std::string StreamFailureText(const StreamFailure &failure) {
          std::strerror(failure.error);
 }
 
-void ReportClosedPipes() { static_cast<void>(std::signal(SIGPIPE, SIG_IGN)); }
+void EndQuietlyOnClosedPipes() {
+  static_cast<void>(std::signal(SIGPIPE, SIG_DFL));
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  static_cast<void>(sigprocmask(SIG_UNBLOCK, &pipe_signal, nullptr));
+}
+
+namespace {
+
+// Why the first lost bytes of standard output were lost; 0 while none are.
+int lost_output_error = 0;
+
+}  // namespace
+
+bool StandardOutputIntact() {
+  if (std::ferror(stdout) == 0) return true;
+  if (lost_output_error == 0) lost_output_error = errno;
+  return false;
+}
 
 bool FinishStandardOutput(const char *tool) {
-  // A write that failed earlier left the error flag and its bytes in the
-  // buffer; the flush tries them again and sets errno afresh.
+  // The flush writes what is still buffered and sets errno afresh if that
+  // fails; bytes lost earlier are gone from the buffer (glibc drops them
+  // with the failed write), and only StandardOutputIntact kept their reason.
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;
   if (flushed && std::ferror(stdout) == 0) return true;
-  const int error = errno;
+  const int error = lost_output_error != 0 ? lost_output_error : errno;
   if (error != 0)
     static_cast<void>(std::fprintf(stderr, "%s: write error: %s\n", tool, std::strerror(error)));
   else

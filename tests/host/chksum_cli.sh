@@ -4,7 +4,7 @@
 set -u
 tool="$1"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-version="$("$root/tools/make-usb.sh" --version | cut -d- -f1)"
+version="$("$root/tools/utility-version.sh" --build)"
 dir="$(mktemp -d)"
 trap 'rm -rf "$dir"' EXIT
 cd "$dir" || exit 1
@@ -69,6 +69,8 @@ File size            : 0x3
 Checksum(File Size)  : 0x00000126
 Checksum(ZAN History): 0126" "" -- -- -x
 expect missing 14 "" "chksum: missing.bin: cannot open: No such file or directory" -- missing.bin
+expect terminal-escape-in-name 14 "" "chksum: 'x'\$'\\033''[2J': cannot open: No such file or directory" \
+  -- "$(printf 'x\033[2J')"
 expect directory 15 "" "chksum: folder: is a directory" -- folder
 expect read-failure 7 "" "chksum: /proc/self/mem: cannot read: Input/output error" -- /proc/self/mem
 expect no-argument 2 "" "chksum: no FILE given

@@ -51,6 +51,8 @@ def main() -> int:
             (["--board", "1.2.3.4"], 2, "", "navo-board: unknown option --board\n" + TRY),
             (["BIOS.BIN"], 2, "", "navo-board: unexpected argument BIOS.BIN\n" + TRY),
             (["--json", "--", "--image", "A"], 2, "", "navo-board: unexpected argument --image\n" + TRY),
+            (["--image", "NEW\nLINE.BIN"], 2, "",
+             "navo-board: 'NEW'$'\\n''LINE.BIN': cannot open: No such file or directory\n"),
         ]
         if not os.path.exists("/dev/mei0"):
             cases += [
@@ -69,8 +71,9 @@ def main() -> int:
                      "  64  with --image", "  69  with --image"):
             if line not in out:
                 failures.append(f"--help does not document {line.strip()!r}")
-        status, out, _ = run("--version", cwd=d)
-        check("--version", (status, out.startswith("navo-board ")), (0, True))
+        version = subprocess.run([HERE.parent.parent / "tools" / "utility-version.sh", "--build"],
+                                 capture_output=True, text=True).stdout
+        check("--version", run("--version", cwd=d), (0, f"navo-board {version}", ""))
     for f in failures:
         print("FAIL", f)
     if not failures:

@@ -2,7 +2,8 @@
 """navo-image on real files: every image of the shared list (the same list that the end-to-end
 suite runs NAVO.efi -FILEMEVER on), the sample image against its golden output, the exit statuses,
 --expect and --board, version texts the board's parser refuses, unreadable files, names in and out
-of UTF-8, output that cannot be written, and the README's pipeline example.
+of UTF-8 (in the JSON and quoted on standard error), output that cannot be written, and the
+README's pipeline example.
 Usage: navo_image_cli.py PATH-TO-navo-image PATH-TO-chksum"""
 
 from __future__ import annotations
@@ -10,6 +11,7 @@ from __future__ import annotations
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
@@ -86,8 +88,8 @@ def sample_golden(d: Path) -> None:
 def statuses(d: Path) -> None:
     (d / "folder").mkdir()
     sample, none = fw_images.SAMPLE_NAME, "NOFTPR.BIN"
-    version = subprocess.run([ROOT / "tools" / "make-usb.sh", "--version"], capture_output=True,
-                             text=True).stdout.split("-")[0]
+    version = subprocess.run([ROOT / "tools" / "utility-version.sh", "--build"], capture_output=True,
+                             text=True).stdout.strip()
     cases = [
         # (what, args, status, stdout must contain, stderr)
         ("--version", ["--version"], 0, f"navo-image {version}\n", ""),
@@ -155,6 +157,7 @@ NAMES = [
     ("Latin-1", b"M\xfcller.bin"),
     ("cut four-byte sequence", b"cut-\xf0\x9f\x98.bin"),
     ("encoded surrogate, overlong", b"s-\xed\xa0\x80-\xc0\xaf.bin"),
+    ("a forged line, a terminal escape", b"x\nnavo-image: ok \x1b[2J.bin"),
 ]
 
 
@@ -163,7 +166,15 @@ def names(d: Path) -> None:
     for what, name in NAMES:
         (Path(os.fsdecode(d)) / os.fsdecode(name)).write_bytes(data)
         status, out, _ = run(name, cwd=d)
-        check(f"{what}: text", (status, out.splitlines()[1]), (0, b"File name            : " + name))
+        check(f"{what}: text", (status, b"\nFile name            : " + name + b"\nFile size" in out), (0, True))
+        # On standard error a name with a control character or not in UTF-8 is quoted, one line
+        # that bash reads back as the name; any other name is shown as it is.
+        err = run(name + b".missing", cwd=d)[2]
+        shown = err.removeprefix(b"navo-image: ").removesuffix(b": cannot open: No such file or directory\n")
+        text = name.decode(errors="replace")
+        read_back = subprocess.run([b"/bin/bash", b"-c", b"printf %s " + shown], capture_output=True).stdout
+        check(f"{what}: on standard error", (shown.count(b"\n"), shown == name + b".missing", read_back),
+              (0, text.isprintable() and "\ufffd" not in text, name + b".missing"))
         for want in (name, name + b".missing"):  # a report, and an error row
             out = run("--json", want, cwd=d)[1]
             try:  # strict: UTF-8 throughout, and no lone surrogates, which json.loads lets through
@@ -175,21 +186,24 @@ def names(d: Path) -> None:
             utf8 = want.decode(errors="replace").encode() == want
             check(f"{what}: file, file_hex", (report["file"], report.get("file_hex")),
                   (want.decode(errors="replace"), None if utf8 else want.hex()))
-            if utf8 and b'"' not in want and b"\t" not in want:
+            if utf8 and not re.search(rb'["\\\x00-\x1f]', want):
                 check(f"{what}: bytes", out.startswith(b'{"file": "' + want + b'", '), True)
 
 
 def write_failures(d: Path) -> None:
+    """A full disk is named with a failing status, also when it comes before the last report;
+    a closed pipe ends the tools as it ends cat, by SIGPIPE and without a word."""
     read_end, write_end = os.pipe()
     os.close(read_end)
+    many = ["--json"] + [fw_images.SAMPLE_NAME] * 30  # more than stdio's buffer
     for tool, args, status in ((TOOL, ["--json", fw_images.SAMPLE_NAME], 2), (TOOL, ["--help"], 2),
-                               (CHKSUM, [fw_images.SAMPLE_NAME], 1), (CHKSUM, ["--version"], 1)):
-        for out, reason in ((open("/dev/full", "wb"), "No space left on device"),
-                            (os.fdopen(os.dup(write_end), "wb"), "Broken pipe")):
+                               (TOOL, many, 2), (CHKSUM, [fw_images.SAMPLE_NAME], 1), (CHKSUM, ["--version"], 1)):
+        for out, want in ((open("/dev/full", "wb"),
+                           (status, f"{Path(tool).name}: write error: No space left on device\n".encode())),
+                          (os.fdopen(os.dup(write_end), "wb"), (-signal.SIGPIPE, b""))):
             with out:
                 got = run(*args, cwd=d, tool=tool, stdout=out)
-            check(f"{tool} {args}: {reason}", (got[0], got[2]),
-                  (status, f"{Path(tool).name}: write error: {reason}\n".encode()))
+            check(f"{tool} {args[:2]}: {out.name}", (got[0], got[2]), want)
     os.close(write_end)
 
 

@@ -1,5 +1,6 @@
 // Linux file names through UCS-2 and back: every byte string comes back as it
-// was, and UTF-8 of the 16-bit range reads as its characters.
+// was, and UTF-8 of the 16-bit range reads as its characters. In messages a
+// name shows as it is unless it carries what a terminal would act on.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -39,6 +40,39 @@ TEST(PosixByteNames, AnyBytesComeBackUnchanged) {
     std::string bytes(rng() % 12, '\0');
     for (char &b : bytes) b = static_cast<char>(1 + rng() % 255);
     ASSERT_EQ(BytesFromUcs2(Ucs2FromBytes(bytes).c_str()), bytes) << "round " << round;
+  }
+}
+
+TEST(PosixByteNames, MessagesQuoteNamesThatATerminalWouldActOn) {
+  struct Case {
+    const char *what;
+    std::string bytes;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"plain", "Q420TM07.BIN", "Q420TM07.BIN"},
+      {"space, quote, backslash", "it's a\\b.bin", "it's a\\b.bin"},
+      {"UTF-8, four bytes too", "M\xC3\xBCller-\xF0\x9F\x98\x80", "M\xC3\xBCller-\xF0\x9F\x98\x80"},
+      {"a forged line", "x\nchksum: ok", "'x'$'\\n''chksum: ok'"},
+      {"a terminal escape first", "\x1B]0;t\a", "$'\\033'']0;t'$'\\a'"},
+      {"a quote beside a control", "it's\t", "'it'\\''s'$'\\t'"},
+      {"DEL and a C1 control in UTF-8", "\x7F\xC2\x9B", "$'\\177\\302\\233'"},
+      {"Latin-1, ill-formed UTF-8", "M\xFCller", "'M'$'\\374''ller'"},
+      {"a cut sequence at the end", "a\xE2\x82", "'a'$'\\342\\202'"},
+      {"empty", "", "''"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(NameForMessage(c.bytes), c.shown);
+  }
+  // Whatever the bytes, what a message shows needs no quoting itself: no
+  // control character, nothing ill-formed.
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20000; ++round) {
+    std::string bytes(rng() % 8, '\0');
+    for (char &b : bytes) b = static_cast<char>(rng());
+    const std::string shown = NameForMessage(bytes);
+    ASSERT_EQ(NameForMessage(shown), shown) << "round " << round;
   }
 }
 

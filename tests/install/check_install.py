@@ -5,7 +5,8 @@ through lintian, dpkg -i and dpkg -r. Needs root (private namespaces, dpkg).
 The tree is cloned as it stands (committed, changed and new files; no build/, no .cache/) and
 built in a private mount and network namespace: no network, and apt-get, apt and GoogleTest's
 files absent (an overlay on /usr whites them out). The package is then installed on the machine
-itself. Exit status 0 when every check holds."""
+itself. The package's version is the one its programs give, and a build after a commit, or
+without git, gives the new one by recompiling one file. Exit status 0 when every check holds."""
 import os, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
@@ -72,7 +73,7 @@ def clone_as_it_stands(dst: Path) -> None:
             out.unlink()
 
 
-def check_tools(bindir: Path, work: Path, where: str) -> None:
+def check_tools(bindir: Path, work: Path, where: str, version: str) -> None:
     image = work / fw_images.SAMPLE_NAME
     data = fw_images.sample_bios_image()
     image.write_bytes(data)
@@ -90,6 +91,20 @@ def check_tools(bindir: Path, work: Path, where: str) -> None:
     (work / "EMPTY.BIN").write_bytes(b"")
     r = run(bindir / "navo-board", "--image", "EMPTY.BIN", cwd=work, ok=(1,))
     check(f"{where} navo-board cause", r.stderr == "navo-board: EMPTY.BIN: no ME FW version in the image\n", r.stderr)
+    for tool in ("chksum", "navo-image", "navo-board"):
+        r = run(bindir / tool, "--version")
+        check(f"{where} {tool} --version", r.stdout == f"{tool} {version}\n", r.stdout)
+
+
+def rebuilt_version(tree: Path, change: str, want: str) -> None:
+    """After CHANGE to the tree, `make release` recompiles the version's one source and the tools
+    say WANT."""
+    r = run("make", "release", cwd=tree)
+    compiled = [line for line in r.stdout.splitlines() if "Building CXX object" in line]
+    check(f"{change}: only the version recompiled", len(compiled) == 1 and "tools_version" in compiled[0],
+          r.stdout)
+    r = run(tree / "build/release/chksum", "--version")
+    check(f"{change}: chksum --version", r.stdout == f"chksum {want}\n", r.stdout)
 
 
 def files_under(top: Path) -> set:
@@ -105,15 +120,23 @@ def build_isolated(work: Path) -> None:
     r = run("make", "install", f"DESTDIR={dest}", "PREFIX=/usr", cwd=tree)
     check("configure says the tests are left out", "GoogleTest not found" in r.stderr, r.stderr)
     check("make install files", files_under(dest) == INSTALL_FILES, str(files_under(dest)))
-    check_tools(dest / "usr/bin", work, "make install")
+    version = run(tree / "tools/utility-version.sh", "--build").stdout.strip()
+    check_tools(dest / "usr/bin", work, "make install", version)
     run("make", "uninstall", f"DESTDIR={dest}", "PREFIX=/usr", cwd=tree)
     check("make uninstall removes every file", files_under(dest) == set(), str(files_under(dest)))
     run("make", "deb", cwd=tree)
-    version = run(tree / "tools/utility-version.sh").stdout.strip()
     deb = tree / f"build/deb/navo-tools_{version}_amd64.deb"
     if deb.is_file():
         shutil.copy(deb, work / "navo-tools.deb")
     check(f"make deb gives {deb.name}", deb.is_file())
+
+    number = run(tree / "tools/utility-version.sh").stdout.strip()
+    run("git", "-C", tree, "-c", "user.name=t", "-c", "user.email=t@example.com", "commit", "-qa",
+        "--allow-empty", "-m", "next")
+    short = run("git", "-C", tree, "rev-parse", "--short", "HEAD").stdout.strip()
+    rebuilt_version(tree, "a commit", f"{number}+g{short}")
+    shutil.rmtree(tree / ".git")
+    rebuilt_version(tree, "no .git (a tarball)", number)
 
 
 def install_package(work: Path) -> None:
@@ -124,7 +147,7 @@ def install_package(work: Path) -> None:
     check("package contents", listed == PACKAGE_FILES, str(listed))
     try:
         run("dpkg", "-i", deb)
-        check_tools(Path("/usr/bin"), work, "dpkg -i")
+        check_tools(Path("/usr/bin"), work, "dpkg -i", run("dpkg-deb", "-f", deb, "Version").stdout.strip())
     finally:
         run("dpkg", "-r", "navo-tools")
     left = [f for f in PACKAGE_FILES | {"usr/share/doc/navo-tools"} if os.path.lexists("/" + f)]
