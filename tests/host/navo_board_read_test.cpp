@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "navo/host/board_read.h"
+#include "navo/host/navo-board/board_read.h"
 
 namespace {
 

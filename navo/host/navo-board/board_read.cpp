@@ -1,4 +1,4 @@
-#include "navo/host/board_read.h"
+#include "navo/host/navo-board/board_read.h"
 
 #include <cstdio>
 #include <cstring>

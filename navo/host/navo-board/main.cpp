@@ -10,7 +10,7 @@
 #include "navo/fw_version/image_version.h"
 #include "navo/fw_version/update_decision.h"
 #include "navo/heci/client_kinds.h"
-#include "navo/host/board_read.h"
+#include "navo/host/navo-board/board_read.h"
 #include "navo/host/image_facts.h"
 #include "navo/host/json_text.h"
 #include "navo/host/version_words.h"

@@ -1,4 +1,4 @@
-#include "navo/host/image_report.h"
+#include "navo/host/navo-image/image_report.h"
 
 #include <cstdio>
 #include <string>

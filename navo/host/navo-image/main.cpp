@@ -9,7 +9,7 @@
 
 #include "navo/fw_version/image_version.h"
 #include "navo/host/image_facts.h"
-#include "navo/host/image_report.h"
+#include "navo/host/navo-image/image_report.h"
 #include "navo/host/version_words.h"
 #include "platform/posix/byte_names.h"
 #include "platform/posix/tool_io.h"

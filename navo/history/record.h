@@ -1,0 +1,85 @@
+// One line of a service history file: what a board was, what it ran, what was
+// decided and how it ended. The stick's recorder and the station's navo-board
+// write it, navo-history reads it; all three use this one unit.
+//
+// A record is one line of printable ASCII ending in CR LF:
+//   NAVOREC 1 event=before time=2026-12-10T14:27:16 ... crc=1A2B3C4D
+// "NAVOREC" and the format version, then key=value fields separated by one
+// blank, the last always crc= with the CRC-32 (IEEE 802.3) of every byte of the
+// line before " crc=", as 8 upper-case hex digits. Values are percent-encoded:
+// each byte below 0x21 or above 0x7E, and '%' itself, becomes %XX (upper-case
+// hex), so a value never holds a blank or a line end; a value may be empty.
+// Files are only ever appended to, so a power cut can cut only the last line;
+// the CRC tells a cut or scrambled line from a whole one.
+#ifndef NAVO_HISTORY_RECORD_H_
+#define NAVO_HISTORY_RECORD_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace history {
+
+inline constexpr std::string_view kMagic = "NAVOREC";
+inline constexpr unsigned kFormatVersion = 1;
+
+enum class Event : uint8_t { Before, Flash, After };
+inline constexpr std::string_view EventName(Event e) {
+  return e == Event::Before ? "before" : e == Event::Flash ? "flash" : "after";
+}
+
+// Text fields are byte strings as the source gave them (SMBIOS strings, sysfs
+// files, the image name as typed); the writer encodes them. Empty: not known.
+struct Record {
+  Event event;
+  std::string_view time;     // "YYYY-MM-DDTHH:MM:SS", "Z" appended when it is UTC
+  std::string_view source;   // "stick" or "station"
+  std::string_view vendor;   // SMBIOS type 1 manufacturer
+  std::string_view product;  // SMBIOS type 1 product name
+  std::string_view serial;   // SMBIOS type 1 serial number
+  std::string_view uuid;     // SMBIOS type 1 UUID, 8-4-4-4-12 lower-case hex
+  std::string_view bios;     // SMBIOS type 0 BIOS version
+  std::string_view kind;     // "ME" or "TXE"
+  std::string_view board;    // the version running on the board, "" when none was read
+  // Before and after only (empty for flash):
+  std::string_view image;          // the image's name as typed
+  std::string_view image_version;  // the version in the image, "" when none
+  std::string_view size;           // "0x400000"
+  std::string_view sum32;          // "0x3FBFAB92"
+  std::string_view sum16;          // "AB92"
+  std::string_view decision;       // "update", "downgrade", "same" or "none"
+  // The check's exit status (before, after) or the update script's (flash), in
+  // decimal as the caller saw it.
+  std::string_view status;
+};
+
+// The longest line the writer makes: every field at its longest, encoded.
+inline constexpr std::size_t kMaxRecordBytes = 2048;
+
+// Writes the record's line, CR LF included, into `out`; returns its length, or
+// 0 when it does not fit (a field too long: nothing is to be written then).
+std::size_t FormatRecord(const Record &record, std::span<char> out);
+
+enum class LineVerdict : uint8_t {
+  Whole,        // a record of this format version, CRC right, every field there
+  Cut,          // the file ends inside it: no line end (a power cut while writing)
+  Damaged,      // the CRC does not match, or bytes a record never holds (NUL, ...)
+  Malformed,    // CRC right but a field missing, repeated or badly encoded
+  NewerFormat,  // "NAVOREC" with a format version this reader does not know
+  NotARecord,   // does not begin with "NAVOREC "
+};
+
+// What a reader gets back: the verdict and, for a whole record, its fields
+// decoded into `storage` (the views point into it).
+struct ParsedRecord {
+  LineVerdict verdict;
+  Record record;
+};
+
+// Reads one line (without its line end; `ended` tells whether one followed).
+ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> storage);
+
+}  // namespace history
+
+#endif  // NAVO_HISTORY_RECORD_H_
