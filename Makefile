@@ -6,7 +6,7 @@
 #   make test    all of the above, CTest, the same under ASan/UBSan, the
 #                install and package test, and the QEMU end-to-end suite
 #   make run     boot the kit's stick in QEMU (tools/run.sh) on the virtual board
-#   make qemu-ec build QEMU with the board's emulated EC and ME
+#   make qemu-board build QEMU with the board's emulated EC and ME
 #   make station the diskless Linux test station: Debian's kernel and MEI
 #                modules, busybox and a static navo-board (.cache/station)
 #   make station-test  boot the station once in that QEMU and run navo-board's
@@ -46,7 +46,7 @@ ASAN_OPT := -O1 -g1
 CTEST := ctest --output-on-failure -j $(JOBS)
 
 .PHONY: all setup efi host host-asan test unit unit-asan e2e run bench fuzz clean
-.PHONY: fuzz-build fuzz-smoke lint qemu-ec shell usb release install uninstall deb install-test
+.PHONY: fuzz-build fuzz-smoke lint qemu-board shell usb release install uninstall deb install-test
 .PHONY: station station-test
 
 all: efi host
@@ -88,22 +88,22 @@ unit-asan: host-asan
 	@echo "== host tests under AddressSanitizer and UBSan ($$(date +%T))"
 	@cd build/host-asan && $(CTEST)
 
-# QEMU carrying the board's emulated EC and ME (cached in .cache/qemu-ec).
-qemu-ec: setup
-	@tools/build-qemu-ec.sh
+# QEMU carrying the board's emulated EC and ME (cached in .cache/qemu-board).
+qemu-board: setup
+	@tools/build-qemu-board.sh
 
 # The test station's guest (tools/build-station-guest.sh; cached in .cache/station).
 station: setup
 	@tools/build-station-guest.sh
 
-station-test: qemu-ec station
+station-test: qemu-board station
 	@echo "== the Linux test station in QEMU ($$(date +%T))"
 	@$(PYTHON) tests/e2e/run_all.py -k test_station.py -j 1; st=$$?; \
 	  grep -h '^station:' build/e2e/test_station.test_station/output.txt 2>/dev/null; exit $$st
 
 # The shell that does not nest is started from the test disks (build/efi/shell/Shell.efi);
 # the kit image is booted as shipped.
-e2e: efi qemu-ec shell usb station
+e2e: efi qemu-board shell usb station
 	@if [ -f tests/e2e/run_all.py ]; then \
 	  echo "== end-to-end tests in QEMU ($$(date +%T))"; $(PYTHON) tests/e2e/run_all.py; \
 	else echo "== end-to-end tests: tests/e2e/run_all.py not present, skipped"; fi
@@ -111,7 +111,7 @@ e2e: efi qemu-ec shell usb station
 test: setup efi host unit host-asan unit-asan fuzz-smoke install-test e2e
 	@echo "== all tests passed ($$(date +%T))"
 
-run: usb qemu-ec
+run: usb qemu-board
 	@tools/run.sh
 
 build/bench/build.ninja:

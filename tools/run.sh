@@ -4,8 +4,8 @@
 # and leaves you at the shell prompt (Ctrl-] leaves QEMU, `reset -s` powers off).
 # Without a terminal it powers off after the demonstration and prints the session.
 #   tools/run.sh [--batch] [--no-demo] [--keep-mode]
-# Needs build/usb/ (make usb) and build/efi/test/ (make efi). Uses .cache/qemu-ec/build/
-# qemu-system-x86_64 (the emulated board EC, tools/build-qemu-ec.sh) when present, else Debian's
+# Needs build/usb/ (make usb) and build/efi/test/ (make efi). Uses .cache/qemu-board/build/
+# qemu-system-x86_64 (the emulated board EC, tools/build-qemu-board.sh) when present, else Debian's
 # qemu-system-x86_64; E2E_QEMU overrides.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -1,4 +1,4 @@
-"""The emulated board EC (the zan-ec device of the QEMU build in .cache/qemu-ec): the build itself
+"""The emulated board EC (the zan-ec device of the QEMU build in .cache/qemu-board): the build itself
 and the access log the device writes."""
 
 from __future__ import annotations
@@ -8,7 +8,7 @@ from paths import EC_QEMU, WORK_DIR, E2EError
 
 def require_ec_qemu() -> str:
     if not EC_QEMU.is_file():
-        raise E2EError(f"missing {EC_QEMU}: run tools/build-qemu-ec.sh first")
+        raise E2EError(f"missing {EC_QEMU}: run tools/build-qemu-board.sh first")
     return str(EC_QEMU)
 
 

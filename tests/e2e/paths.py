@@ -17,7 +17,7 @@ KIT_DIR = Path(os.environ.get("E2E_KIT_DIR", BUILD / "usb"))
 OVMF_CODE = Path(os.environ.get("E2E_OVMF_CODE", "/usr/share/OVMF/OVMF_CODE_4M.fd"))
 OVMF_VARS = Path(os.environ.get("E2E_OVMF_VARS", "/usr/share/OVMF/OVMF_VARS_4M.fd"))
 SYSTEM_QEMU = "/usr/bin/qemu-system-x86_64"
-EC_QEMU = REPO / ".cache" / "qemu-ec" / "build" / "qemu-system-x86_64"
+EC_QEMU = REPO / ".cache" / "qemu-board" / "build" / "qemu-system-x86_64"
 # The stand-in information tool (tests/uefi/StandIn); test-only modules are built into build/efi/test/.
 STANDIN_EFI = "test/StandIn.efi"
 
@@ -31,7 +31,7 @@ def default_qemu() -> str:
 
 
 def ec_qemu() -> Optional[str]:
-    """The QEMU build with the emulated board EC (tools/build-qemu-ec.sh), when it has been built."""
+    """The QEMU build with the emulated board EC (tools/build-qemu-board.sh), when it has been built."""
     if EC_QEMU.is_file() and os.access(EC_QEMU, os.X_OK):
         return str(EC_QEMU)
     return None

@@ -97,7 +97,7 @@ def boot_station(name: str, devices: Sequence[str], cases: Sequence[tuple[str, s
     files: placed under /station/ (the working directory of no one: give absolute paths)."""
     for need, how in ((KERNEL, "tools/build-station-guest.sh (make station)"),
                       (INITRAMFS, "tools/build-station-guest.sh (make station)"),
-                      (EC_QEMU, "tools/build-qemu-ec.sh (make qemu-ec)")):
+                      (EC_QEMU, "tools/build-qemu-board.sh (make qemu-board)")):
         if not need.is_file():
             raise E2EError(f"{need} is missing: run {how}")
     work = WORK_DIR / name

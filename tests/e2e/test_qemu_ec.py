@@ -27,7 +27,7 @@ _MM_VALUE_RE = re.compile(r"IO\s+0x0*([0-9A-Fa-f]+)\s*:\s*0x([0-9A-Fa-f]{2})")
 
 def require_ec_qemu() -> str:
     if not EC_QEMU.is_file():
-        raise E2EError(f"missing {EC_QEMU}: run tools/build-qemu-ec.sh first")
+        raise E2EError(f"missing {EC_QEMU}: run tools/build-qemu-board.sh first")
     return str(EC_QEMU)
 
 

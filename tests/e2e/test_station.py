@@ -15,7 +15,7 @@ import fw_images  # noqa: E402
 from checks import Check, run_standalone  # noqa: E402
 from station_guest import boot_station  # noqa: E402
 
-# zan-mei's own version when fw-version is not given (tools/qemu-ec/README.md).
+# zan-mei's own version when fw-version is not given (tools/qemu-board/README.md).
 DEFAULT_VERSION = "12.0.49.1534"
 BOARD = "12.0.64.1551"
 DEVICES = {  # PCI function: the emulated ME's properties

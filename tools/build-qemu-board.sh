@@ -1,10 +1,10 @@
 #!/bin/bash
 # Builds a QEMU 7.2 (x86_64 system emulator only) that carries our emulated
-# board EC (tools/qemu-ec/zan_ec.c) so the firmware tests and `make run` have
+# board EC (tools/qemu-board/zan_ec.c) so the firmware tests and `make run` have
 # something answering on the EC host ports 0x68/0x6C, and our emulated ME
-# (tools/qemu-ec/zan_mei.c) so the Linux tool meets the kernel's real MEI driver.
+# (tools/qemu-board/zan_mei.c) so the Linux tool meets the kernel's real MEI driver.
 #
-#   result: .cache/qemu-ec/build/qemu-system-x86_64  (finds Debian's ROMs by itself)
+#   result: .cache/qemu-board/build/qemu-system-x86_64  (finds Debian's ROMs by itself)
 #
 # QEMU comes from Debian's `qemu` source package, fetched through a private
 # deb-src apt configuration so the system's apt sources stay untouched.
@@ -15,19 +15,19 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # A pyenv shim first on PATH confuses QEMU's configure with the system's meson.
 export PATH="/usr/bin:/bin:/usr/sbin:/sbin:$PATH"
-CACHE="$ROOT/.cache/qemu-ec"
+CACHE="$ROOT/.cache/qemu-board"
 DL="$CACHE/dl"
 SRC="$CACHE/src"
 BUILD="$CACHE/build"
 BIN="$BUILD/qemu-system-x86_64"
-DEV="$ROOT/tools/qemu-ec"
+DEV="$ROOT/tools/qemu-board"
 VERSION="7.2"
 PACKAGES=(dpkg-dev xz-utils build-essential pkg-config ninja-build meson python3-venv
           libglib2.0-dev libpixman-1-dev libfdt-dev
           # ROMs the binary loads at run time (it installs none of its own)
           qemu-system-data seabios ipxe-qemu ovmf)
 
-log() { printf 'qemu-ec: %s\n' "$*"; }
+log() { printf 'qemu-board: %s\n' "$*"; }
 
 # Everything that decides what the binary contains goes into the stamp.
 stamp_of() {
@@ -100,7 +100,7 @@ fi
 
 # --- our device into the tree -------------------------------------------------
 # Each registration is a marked block that is replaced on every run, so edits to
-# the files under tools/qemu-ec/ reach the tree without a fresh extract.
+# the files under tools/qemu-board/ reach the tree without a fresh extract.
 replace_block() { # file, text
   local file="$1" text="$2"
   sed -i '/^# zan-ec begin$/,/^# zan-ec end$/d' "$file"
