@@ -4,8 +4,9 @@ Each machine boots a copy of the stick image as its only disk, so OVMF starts th
 \\EFI\\BOOT\\BOOTX64.EFI, plugged in as a removable USB stick. The first takes the copy as it
 is (Debian's QEMU): the tools, the guide and the checksums file. The second is the virtual board
 (tools/board.py, what `make run` boots: the copy with the board's extras, the emulated EC):
-both example scripts (on images whose names begin like the shell's `if` keywords), the guide's
-logging recipe and the whole automatic update across three boots, run from the stick's root.
+every example script, ME and TXE (on images whose names begin like the shell's `if` keywords),
+the guide's logging recipe and the whole automatic update across three boots, run from the
+stick's root.
 
 The other test builds kits without QEMU: two builds of one commit are byte-identical, a kit signed
 with a key made here verifies, an unsigned one has no signatures, and the image holds exactly the
@@ -32,8 +33,11 @@ from harness import (REPO, WORK_DIR, Check, DiskImage, Machine, kit_image,  # no
                      kit_version, partition_offset)
 
 GUIDE = REPO / "kit" / "README.TXT"
+QUICK = REPO / "kit" / "QUICK.TXT"
 YES_NO = re.compile(r"\(Y/N\)\?")
 GO_RAN = "GO.nsh {}: the maker's script flashes BIOS and ME firmware here."
+ME_BOARD = f"ME FW version on the board: {board.BOARD_ME_VERSION}"
+TXE_BOARD = f"TXE FW version on the board: {board.BOARD_TXE_VERSION}"
 KEY_PAGE_UP = b"\x1b[5~"
 # An image that carries the board's own version: the check ends in 69 without a question. Its
 # name, and that of a copy of the sample image, begin like the shell's `if` keywords "not" and
@@ -111,15 +115,19 @@ def test_board_jobs_from_stick() -> None:
                     "the shell is the stick's own")
         m.run_ok("fs0:")
         m.write_legacy_signature()
-        # The check-then-update example: GO.nsh only on Y, with the arguments handed on.
-        r = m.run("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", answers=[(YES_NO, "y")])
-        check.true(GO_RAN.format("me") in r.lines and
-                   "CHECK: update chosen, running GO.nsh" in r.lines, f"GO.nsh runs on Y:\n{r}")
-        check.status(r, 0)
-        # With no arguments for it, GO.nsh runs all the same.
-        r = m.run("EXAMPLES\\CHECK.nsh Q420TM07.BIN", answers=[(YES_NO, "y")])
-        check.true(GO_RAN.format("") in r.lines, f"GO.nsh runs without arguments:\n{r}")
-        check.status(r, 0)
+        # The check-then-update examples: GO.nsh once, on Y only, with the arguments given after
+        # the image, or else "me1" as from the automatic update.
+        for command, board_line, go in [
+            ("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", ME_BOARD, "me"),
+            ("EXAMPLES\\CHECK.nsh Q420TM07.BIN", ME_BOARD, "me1"),
+            (f"EXAMPLES\\CHECKTXE.nsh {SAMPLE_COPY}", TXE_BOARD, "me1"),
+        ]:
+            r = m.run(command, answers=[(YES_NO, "y")])
+            check.true(board_line in r.lines and "CHECK: update chosen, running GO.nsh" in r.lines,
+                       f"{command!r} on Y:\n{r}")
+            check.equal([l for l in r.lines if l.startswith("GO.nsh")], [GO_RAN.format(go)],
+                        f"GO.nsh run by {command!r}")
+            check.status(r, 0)
         for command, answers, status, said in [
             ("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", [(YES_NO, "n")], 0,
              "CHECK: no update (declined, or the board already has this version)"),
@@ -128,25 +136,31 @@ def test_board_jobs_from_stick() -> None:
             ("EXAMPLES\\CHECK.nsh NOPE.BIN me", [], 1,
              "CHECK: the check failed, see the Error line above; nothing flashed"),
             ("EXAMPLES\\CHECK.nsh", [], 1, "Usage: EXAMPLES\\CHECK.nsh IMAGE [GO-ARGUMENTS]"),
+            ("EXAMPLES\\CHECKTXE.nsh Q420TM07.BIN", [(YES_NO, "n")], 0,
+             "CHECK: no update (declined, or the board already has this version)"),
+            ("EXAMPLES\\CHECKTXE.nsh NOPE.BIN", [], 1,
+             "CHECK: the check failed, see the Error line above; nothing flashed"),
+            ("EXAMPLES\\CHECKTXE.nsh", [], 1, "Usage: EXAMPLES\\CHECKTXE.nsh IMAGE [GO-ARGUMENTS]"),
+            ("EXAMPLES\\VERSIONS.nsh NOPE.BIN", [], 1, "VERSIONS: a reading failed, see the messages above"),
+            ("EXAMPLES\\VERSTXE.nsh NOPE.BIN", [], 1, "VERSIONS: a reading failed, see the messages above"),
+            ("EXAMPLES\\VERSIONS.nsh", [], 1, "Usage: EXAMPLES\\VERSIONS.nsh IMAGE"),
+            ("EXAMPLES\\VERSTXE.nsh", [], 1, "Usage: EXAMPLES\\VERSTXE.nsh IMAGE"),
         ]:
             r = m.run(command, answers=answers)
             check.equal(r.lines[-1:], [said], f"last line of {command!r} {answers}")
             check.true(not any(l.startswith("GO.nsh") for l in r.lines), f"no GO.nsh:\n{r}")
             check.status(r, status)
 
-        r = m.run(f"EXAMPLES\\VERSIONS.nsh {SAMPLE_COPY}")
         image = board.sample_bios_image()
         total = sum(image) & 0xFFFFFFFF
-        for line in [f"ME FW version on the board: {board.BOARD_ME_VERSION}",
-                     f"{SAMPLE_COPY} ME FW version : 12.0.64.1551",
-                     f"File size            : 0x{len(image):X}",
-                     f"Checksum(File Size)  : 0x{total:08X}",
-                     f"Checksum(ZAN History): {total & 0xFFFF:04X}"]:
-            check.true(line in r.lines, f"{line!r} in the versions example:\n{r}")
-        check.status(r, 0)
-        r = m.run("EXAMPLES\\VERSIONS.nsh NOPE.BIN")
-        check.equal(r.lines[-1:], ["VERSIONS: a reading failed, see the messages above"], "failed reading")
-        check.status(r, 1)
+        for script, kind, board_line in [("VERSIONS", "ME", ME_BOARD), ("VERSTXE", "TXE", TXE_BOARD)]:
+            r = m.run(f"EXAMPLES\\{script}.nsh {SAMPLE_COPY}")
+            for line in [board_line, f"{SAMPLE_COPY} {kind} FW version : 12.0.64.1551",
+                         f"File size            : 0x{len(image):X}",
+                         f"Checksum(File Size)  : 0x{total:08X}",
+                         f"Checksum(ZAN History): {total & 0xFFFF:04X}"]:
+                check.true(line in r.lines, f"{line!r} in {script}.nsh's readings:\n{r}")
+            check.status(r, 0)
 
         # Logged as the guide says: plain text, each status on the line after its command.
         for line in LOG_LINES:
@@ -159,22 +173,24 @@ def test_board_jobs_from_stick() -> None:
 
         # The automatic update from the stick's root: three boots, the second run by the shell
         # from the root startup.nsh with the pin on.
+        log.take()
         mark = m.mark()
         m.send_line("NAVO.efi -ECOVRAUTO")
         m.answer(CONTINUE, "y", since=mark)
         m.wait_boot(2)
-        check.equal(pin_writes(log.all()), [0x80], "first run turns the pin on")
+        check.equal(pin_writes(log.take()), [0x80], "first run turns the pin on")
         m.wait_text(r"<Enter any key to continue>", timeout=120, since=mark)
         m.send(KEY_PAGE_UP)  # as the guide says: any key, PgUp too, ends the wait
         m.wait_boot(3)
         check.true(GO_RAN.format("me1") in m.lines_since(mark), "the startup script ran go me1")
         m.boot()
         check.equal(m.boots, 3, "boots")
+        check.equal(pin_writes(log.take()), [0x00], "the final run turns the pin off")
+        left = {n.lower() for n in disk.list_dir()}
+        check.true("startup.nsh" not in left and "updatewithec_step1.set" not in left,
+                   f"no script or marker left: {sorted(left)}")
+
         m.poweroff()
-    check.equal(pin_writes(log.all()), [0x80, 0x00], "pin writes of the whole sequence")
-    left = {n.lower() for n in disk.list_dir()}
-    check.true("startup.nsh" not in left and "updatewithec_step1.set" not in left,
-               f"no script or marker left: {sorted(left)}")
     check.done()
 
 
@@ -227,9 +243,12 @@ def test_kit_reproducible_signed_and_consistent() -> None:
         stamps = {i.date_time for i in z.infolist()}
         # Extra fields carry the builder's user ids and access times.
         extras = [i.filename for i in z.infolist() if i.extra]
-    check.equal(names, ["CHKSUM.efi", "CHKSUMS.TXT", "EFI/BOOT/BOOTX64.EFI", "EXAMPLES/CHECK.nsh",
-                        "EXAMPLES/VERSIONS.nsh", "LICENSES/EDK2.TXT", "NAVO.efi", "README.TXT",
-                        "SHA256SUMS"], "zip entries")
+    shipped = ["CHKSUM.efi", "CHKSUMS.TXT", "EFI/BOOT/BOOTX64.EFI", "EXAMPLES/CHECK.nsh",
+               "EXAMPLES/CHECKTXE.nsh", "EXAMPLES/VERSIONS.nsh", "EXAMPLES/VERSTXE.nsh",
+               "LICENSES/EDK2.TXT", "NAVO.efi", "README.TXT", "SHA256SUMS"]
+    if QUICK.is_file():
+        shipped.append("QUICK.TXT")
+    check.equal(names, sorted(shipped), "zip entries")
     check.equal(len(stamps), 1, "one time stamp for every entry")
     check.equal(extras, [], "entries with extra fields")
     sums = [l.split("  ", 1) for l in files["SHA256SUMS"].decode().splitlines()]
