@@ -5,8 +5,9 @@ Each machine boots a copy of the stick image as its only disk, so OVMF starts th
 is (Debian's QEMU): the tools, the guide and the checksums file. The second is the virtual board
 (tools/board.py, what `make run` boots: the copy with the board's extras, the emulated EC):
 every example script, ME and TXE (on images whose names begin like the shell's `if` keywords),
-the guide's logging recipe and the whole automatic update across three boots, run from the
-stick's root.
+the guide's logging recipe, the whole automatic update across three boots, run from the stick's
+root, and twice more with the second start's countdown stopped by ESC: once resumed and once
+backed out with the guide's lines typed at the prompt.
 
 The other test builds kits without QEMU: two builds of one commit are byte-identical, a kit signed
 with a key made here verifies, an unsigned one has no signatures, and the image holds exactly the
@@ -28,8 +29,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 
 import board  # noqa: E402
 from ec_device import EcLog, pin_writes, require_ec_qemu  # noqa: E402
-from expected import BOARD_OK as BANNER, CONTINUE, USAGE, VERSION  # noqa: E402
-from harness import (REPO, WORK_DIR, Check, DiskImage, Machine, kit_image,  # noqa: E402
+from expected import BOARD_OK as BANNER, CLOSING, CONTINUE, USAGE, VERSION  # noqa: E402
+from harness import (KEY_ESC, REPO, WORK_DIR, Check, DiskImage, Machine, kit_image,  # noqa: E402
                      kit_version, partition_offset)
 
 GUIDE = REPO / "kit" / "README.TXT"
@@ -39,6 +40,7 @@ GO_RAN = "GO.nsh {}: the maker's script flashes BIOS and ME firmware here."
 ME_BOARD = f"ME FW version on the board: {board.BOARD_ME_VERSION}"
 TXE_BOARD = f"TXE FW version on the board: {board.BOARD_TXE_VERSION}"
 KEY_PAGE_UP = b"\x1b[5~"
+COUNTDOWN = re.compile(r"Press ESC in \d+ seconds? to skip startup\.nsh")
 # An image that carries the board's own version: the check ends in 69 without a question. Its
 # name, and that of a copy of the sample image, begin like the shell's `if` keywords "not" and
 # "exist": the example scripts' tests of their arguments must hold all the same.
@@ -47,6 +49,10 @@ SAMPLE_COPY = "EXISTS.BIN"
 # The guide's logging recipe, and the plain text it leaves.
 LOG_LINES = ["NAVO.efi -MBMEVER >>a LOG.TXT", 'echo "MBMEVER status %lasterror%" >>a LOG.TXT',
              "CHKSUM.efi NOPE.BIN >>a LOG.TXT", 'echo "CHKSUM status %lasterror%" >>a LOG.TXT']
+# The guide's lines for a start whose countdown ESC stopped while the update is armed: the one
+# that goes on with the update, and those that back out of it. The guide holds each as a line.
+RESUME_LINE = "fs0:\\startup.nsh"
+BACK_OUT_LINES = ["fs0:", "rm fs0:\\startup.nsh", "rm UpdatewithEC_Step1.set", "NAVO.efi -ECOVRPIN -OFF"]
 
 
 def chksums_blocks(text: str) -> dict[str, list[str]]:
@@ -105,6 +111,9 @@ def test_shipped_stick_on_usb() -> None:
 
 def test_board_jobs_from_stick() -> None:
     check = Check("stick")
+    guide = {line.lstrip() for line in GUIDE.read_text().splitlines()}
+    for line in [RESUME_LINE, *BACK_OUT_LINES]:
+        check.true(line in guide, f"the guide holds the tested line {line!r}")
     log = EcLog("stick")
     disk = _stick("stick")
     # "wait": the shell runs the update's startup.nsh by itself, as on the bench.
@@ -190,6 +199,49 @@ def test_board_jobs_from_stick() -> None:
         check.true("startup.nsh" not in left and "updatewithec_step1.set" not in left,
                    f"no script or marker left: {sorted(left)}")
 
+        # Armed again, and ESC at the second start's countdown: the prompt. Typed there, the guide's
+        # resume line completes the update; its back-out lines undo it. Either way one restart
+        # follows, at which nothing runs.
+        for resume in (True, False):
+            what = "resumed" if resume else "backed out"
+            mark, boots = m.mark(), m.boots
+            m.run_ok("fs0:")  # a start that ran no startup.nsh has no current directory
+            m.send_line("NAVO.efi -ECOVRAUTO")
+            m.answer(CONTINUE, "y", since=mark)
+            m.wait_boot(boots + 1)
+            m.answer(COUNTDOWN, KEY_ESC, since=mark)
+            m.wait_prompt(after=len(m.raw()))
+            m.sync()
+            check.true(disk.exists("startup.nsh") and disk.exists("UpdatewithEC_Step1.set"),
+                       f"{what}: root script and marker at the prompt")
+            check.equal(pin_writes(log.take()), [0x80], f"{what}: the pin on at the prompt")
+            if resume:
+                m.send_line(RESUME_LINE)
+                m.wait_text(r"<Enter any key to continue>", timeout=120, since=mark)
+                restart = m.mark()
+                m.send("k")
+            else:
+                for line in BACK_OUT_LINES:
+                    r = m.run(line)
+                    check.status(r, 0)
+                check.equal(r.lines[-1:], ["FW Override Status: Off"], "the back-out's last line")
+                restart = m.mark()
+                m.send_line("reset")
+            m.wait_boot(boots + 2)
+            m.boot()
+            check.equal(m.boots, boots + 2, f"{what}: one restart")
+            lines = m.lines_since(mark)
+            check.equal([l for l in lines if l.startswith("GO.nsh")],
+                        [GO_RAN.format("me1")] if resume else [], f"{what}: GO.nsh")
+            if resume:
+                check.true("\n".join(CLOSING[:-1]) in "\n".join(lines), f"{what}: the closing box")
+            check.equal(pin_writes(log.take()), [0x00], f"{what}: the pin off")
+            left = {n.lower() for n in disk.list_dir()}
+            check.true("startup.nsh" not in left and "updatewithec_step1.set" not in left,
+                       f"{what}: no script or marker left: {sorted(left)}")
+            # The countdown comes at every start; a script found after it would run NAVO.efi.
+            check.true(BANNER[1] not in m.lines_since(restart) and m.prompts[-1].prompt == "Shell",
+                       f"{what}: nothing runs at the restart")
         m.poweroff()
     check.done()
 
