@@ -32,6 +32,8 @@ from fw_images import SAMPLE_NAME, sample_bios_image  # noqa: E402,F401  (the sa
 from harness import (BUILD, SYSTEM_QEMU, DiskImage, E2EError, Machine, ec_qemu, kit_image)  # noqa: E402
 
 BOARD_ME_VERSION = "12.0.49.1534"
+# What TXEInfo.efi reports, so that the kit's TXE examples run here too.
+BOARD_TXE_VERSION = "4.0.25.1350"
 IMAGE_NAME = SAMPLE_NAME
 CTRL_RIGHT_BRACKET = b"\x1d"
 
@@ -42,6 +44,14 @@ Copyright(C) 2005 - 2019, Intel Corporation. All rights reserved.
 
 FW Version:                          {BOARD_ME_VERSION} H
 Flash Version:                       {BOARD_ME_VERSION}
+"""
+
+TXEINFO_TEXT = f"""Intel(R) TXEInfo Version: 4.0.10.1127
+Copyright(C) 2005 - 2019, Intel Corporation. All rights reserved.
+
+(stand-in tool of the virtual board: prints TXEInfo.out, ends with TXEInfo.sts)
+
+FW Version:                          {BOARD_TXE_VERSION}
 """
 
 GO_NSH = """@echo -off
@@ -63,12 +73,14 @@ MeInfo.efi   stand-in: prints MeInfo.out, ends with the hex status in MeInfo.sts
 TXEInfo.efi  stand-in, the same with TXEInfo.*
 GO.nsh       stand-in for the maker's update script
 Q420TM07.BIN sample BIOS image carrying ME firmware 12.0.64.1551
-             (the board's MeInfo.out reports 12.0.49.1534)
+             (the board's MeInfo.out reports 12.0.49.1534,
+             its TXEInfo.out TXE firmware 4.0.25.1350)
 
 Examples:
   NAVO.efi -FILEMEVER Q420TM07.BIN
   NAVO.efi -MBMEVER
   NAVO.efi -CHKMEVER -F Q420TM07.BIN     (asks Y/N; exit status 64 or 69)
+  NAVO.efi -MBTXEVER                     (the TXE commands read TXEInfo.efi)
   echo %lasterror%
   NAVO.efi -ECOVRPIN -ON                 (needs the QEMU build with the emulated EC)
   NAVO.efi -ECOVRAUTO                    (the automatic update, three boots)
@@ -89,7 +101,7 @@ def board_disk(name: str = "board", directory: Path = BUILD / "run") -> DiskImag
     disk = DiskImage(name, directory=directory, base=kit_image())
     disk.add_standin("MeInfo", output=MEINFO_TEXT, status=0)
     disk.set_standin("MeInfo", arg="fitver", output="FITC Version: 12.0.64.1551\n", status=0)
-    disk.add_standin("TXEInfo", output=MEINFO_TEXT.replace("MeInfo", "TXEInfo"), status=0)
+    disk.add_standin("TXEInfo", output=TXEINFO_TEXT, status=0)
     disk.add_file("GO.nsh", GO_NSH.replace("\n", "\r\n"))
     disk.add_file(IMAGE_NAME, sample_bios_image())
     disk.add_file("BOARD.TXT", BOARD_TXT.replace("\n", "\r\n"))

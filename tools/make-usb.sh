@@ -83,6 +83,8 @@ for tool in NAVO.efi CHKSUM.efi; do
   fi
 done
 crlf kit/README.TXT "$STAGE/README.TXT"
+# The quick card, beside the guide, when kit/ has one.
+[ ! -f kit/QUICK.TXT ] || crlf kit/QUICK.TXT "$STAGE/QUICK.TXT"
 for script in kit/EXAMPLES/*.nsh; do
   crlf "$script" "$STAGE/EXAMPLES/$(basename "$script")"
 done

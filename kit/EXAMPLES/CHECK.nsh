@@ -6,6 +6,9 @@
 #   e.g.  fs0:\> EXAMPLES\CHECK.nsh Q420TM07.BIN
 #
 # Run it from the folder that holds IMAGE, MeInfo.efi and GO.nsh.
+# GO.nsh gets the GO-ARGUMENTS; without any it gets "me1", as from the
+# automatic update's startup.nsh ("go me1"), so that GO.nsh flashes the
+# same way by both routes.
 # Ends with status 0 when the check came to a decision (and GO.nsh ran
 # when it was the decision), with 1 when it did not.
 #
@@ -32,12 +35,13 @@ if %CHECK_STATUS% == 64 then
   # Y at the question: flash with the maker's script. The further
   # arguments of this script are handed on to it, and only those that
   # were given: a missing one would reach GO.nsh as an empty "" argument.
+  # None given: "me1", the argument the automatic update hands it.
   # A script's status reaches %lasterror% only when it ends with
   # "exit /b", which the maker's GO.nsh need not do: its own messages
   # tell how the flash went.
   echo "CHECK: update chosen, running GO.nsh"
   if "x%2" == "x" then
-    GO.nsh
+    GO.nsh me1
   else
     if "x%3" == "x" then
       GO.nsh %2

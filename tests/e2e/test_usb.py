@@ -4,8 +4,10 @@ Each machine boots a copy of the stick image as its only disk, so OVMF starts th
 \\EFI\\BOOT\\BOOTX64.EFI, plugged in as a removable USB stick. The first takes the copy as it
 is (Debian's QEMU): the tools, the guide and the checksums file. The second is the virtual board
 (tools/board.py, what `make run` boots: the copy with the board's extras, the emulated EC):
-both example scripts (on images whose names begin like the shell's `if` keywords), the guide's
-logging recipe and the whole automatic update across three boots, run from the stick's root.
+every example script, ME and TXE (on images whose names begin like the shell's `if` keywords),
+the guide's logging recipe, the whole automatic update across three boots, run from the stick's
+root, and twice more with the second start's countdown stopped by ESC: once resumed and once
+backed out with the guide's lines typed at the prompt.
 
 The other test builds kits without QEMU: two builds of one commit are byte-identical, a kit signed
 with a key made here verifies, an unsigned one has no signatures, and the image holds exactly the
@@ -27,14 +29,18 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 
 import board  # noqa: E402
 from ec_device import EcLog, pin_writes, require_ec_qemu  # noqa: E402
-from expected import BOARD_OK as BANNER, CONTINUE, USAGE, VERSION  # noqa: E402
-from harness import (REPO, WORK_DIR, Check, DiskImage, Machine, kit_image,  # noqa: E402
+from expected import BOARD_OK as BANNER, CLOSING, CONTINUE, USAGE, VERSION  # noqa: E402
+from harness import (KEY_ESC, REPO, WORK_DIR, Check, DiskImage, Machine, kit_image,  # noqa: E402
                      kit_version, partition_offset)
 
 GUIDE = REPO / "kit" / "README.TXT"
+QUICK = REPO / "kit" / "QUICK.TXT"
 YES_NO = re.compile(r"\(Y/N\)\?")
 GO_RAN = "GO.nsh {}: the maker's script flashes BIOS and ME firmware here."
+ME_BOARD = f"ME FW version on the board: {board.BOARD_ME_VERSION}"
+TXE_BOARD = f"TXE FW version on the board: {board.BOARD_TXE_VERSION}"
 KEY_PAGE_UP = b"\x1b[5~"
+COUNTDOWN = re.compile(r"Press ESC in \d+ seconds? to skip startup\.nsh")
 # An image that carries the board's own version: the check ends in 69 without a question. Its
 # name, and that of a copy of the sample image, begin like the shell's `if` keywords "not" and
 # "exist": the example scripts' tests of their arguments must hold all the same.
@@ -43,6 +49,10 @@ SAMPLE_COPY = "EXISTS.BIN"
 # The guide's logging recipe, and the plain text it leaves.
 LOG_LINES = ["NAVO.efi -MBMEVER >>a LOG.TXT", 'echo "MBMEVER status %lasterror%" >>a LOG.TXT',
              "CHKSUM.efi NOPE.BIN >>a LOG.TXT", 'echo "CHKSUM status %lasterror%" >>a LOG.TXT']
+# The guide's lines for a start whose countdown ESC stopped while the update is armed: the one
+# that goes on with the update, and those that back out of it. The guide holds each as a line.
+RESUME_LINE = "fs0:\\startup.nsh"
+BACK_OUT_LINES = ["fs0:", "rm fs0:\\startup.nsh", "rm UpdatewithEC_Step1.set", "NAVO.efi -ECOVRPIN -OFF"]
 
 
 def chksums_blocks(text: str) -> dict[str, list[str]]:
@@ -101,6 +111,9 @@ def test_shipped_stick_on_usb() -> None:
 
 def test_board_jobs_from_stick() -> None:
     check = Check("stick")
+    guide = {line.lstrip() for line in GUIDE.read_text().splitlines()}
+    for line in [RESUME_LINE, *BACK_OUT_LINES]:
+        check.true(line in guide, f"the guide holds the tested line {line!r}")
     log = EcLog("stick")
     disk = _stick("stick")
     # "wait": the shell runs the update's startup.nsh by itself, as on the bench.
@@ -111,15 +124,19 @@ def test_board_jobs_from_stick() -> None:
                     "the shell is the stick's own")
         m.run_ok("fs0:")
         m.write_legacy_signature()
-        # The check-then-update example: GO.nsh only on Y, with the arguments handed on.
-        r = m.run("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", answers=[(YES_NO, "y")])
-        check.true(GO_RAN.format("me") in r.lines and
-                   "CHECK: update chosen, running GO.nsh" in r.lines, f"GO.nsh runs on Y:\n{r}")
-        check.status(r, 0)
-        # With no arguments for it, GO.nsh runs all the same.
-        r = m.run("EXAMPLES\\CHECK.nsh Q420TM07.BIN", answers=[(YES_NO, "y")])
-        check.true(GO_RAN.format("") in r.lines, f"GO.nsh runs without arguments:\n{r}")
-        check.status(r, 0)
+        # The check-then-update examples: GO.nsh once, on Y only, with the arguments given after
+        # the image, or else "me1" as from the automatic update.
+        for command, board_line, go in [
+            ("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", ME_BOARD, "me"),
+            ("EXAMPLES\\CHECK.nsh Q420TM07.BIN", ME_BOARD, "me1"),
+            (f"EXAMPLES\\CHECKTXE.nsh {SAMPLE_COPY}", TXE_BOARD, "me1"),
+        ]:
+            r = m.run(command, answers=[(YES_NO, "y")])
+            check.true(board_line in r.lines and "CHECK: update chosen, running GO.nsh" in r.lines,
+                       f"{command!r} on Y:\n{r}")
+            check.equal([l for l in r.lines if l.startswith("GO.nsh")], [GO_RAN.format(go)],
+                        f"GO.nsh run by {command!r}")
+            check.status(r, 0)
         for command, answers, status, said in [
             ("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", [(YES_NO, "n")], 0,
              "CHECK: no update (declined, or the board already has this version)"),
@@ -128,25 +145,31 @@ def test_board_jobs_from_stick() -> None:
             ("EXAMPLES\\CHECK.nsh NOPE.BIN me", [], 1,
              "CHECK: the check failed, see the Error line above; nothing flashed"),
             ("EXAMPLES\\CHECK.nsh", [], 1, "Usage: EXAMPLES\\CHECK.nsh IMAGE [GO-ARGUMENTS]"),
+            ("EXAMPLES\\CHECKTXE.nsh Q420TM07.BIN", [(YES_NO, "n")], 0,
+             "CHECK: no update (declined, or the board already has this version)"),
+            ("EXAMPLES\\CHECKTXE.nsh NOPE.BIN", [], 1,
+             "CHECK: the check failed, see the Error line above; nothing flashed"),
+            ("EXAMPLES\\CHECKTXE.nsh", [], 1, "Usage: EXAMPLES\\CHECKTXE.nsh IMAGE [GO-ARGUMENTS]"),
+            ("EXAMPLES\\VERSIONS.nsh NOPE.BIN", [], 1, "VERSIONS: a reading failed, see the messages above"),
+            ("EXAMPLES\\VERSTXE.nsh NOPE.BIN", [], 1, "VERSIONS: a reading failed, see the messages above"),
+            ("EXAMPLES\\VERSIONS.nsh", [], 1, "Usage: EXAMPLES\\VERSIONS.nsh IMAGE"),
+            ("EXAMPLES\\VERSTXE.nsh", [], 1, "Usage: EXAMPLES\\VERSTXE.nsh IMAGE"),
         ]:
             r = m.run(command, answers=answers)
             check.equal(r.lines[-1:], [said], f"last line of {command!r} {answers}")
             check.true(not any(l.startswith("GO.nsh") for l in r.lines), f"no GO.nsh:\n{r}")
             check.status(r, status)
 
-        r = m.run(f"EXAMPLES\\VERSIONS.nsh {SAMPLE_COPY}")
         image = board.sample_bios_image()
         total = sum(image) & 0xFFFFFFFF
-        for line in [f"ME FW version on the board: {board.BOARD_ME_VERSION}",
-                     f"{SAMPLE_COPY} ME FW version : 12.0.64.1551",
-                     f"File size            : 0x{len(image):X}",
-                     f"Checksum(File Size)  : 0x{total:08X}",
-                     f"Checksum(ZAN History): {total & 0xFFFF:04X}"]:
-            check.true(line in r.lines, f"{line!r} in the versions example:\n{r}")
-        check.status(r, 0)
-        r = m.run("EXAMPLES\\VERSIONS.nsh NOPE.BIN")
-        check.equal(r.lines[-1:], ["VERSIONS: a reading failed, see the messages above"], "failed reading")
-        check.status(r, 1)
+        for script, kind, board_line in [("VERSIONS", "ME", ME_BOARD), ("VERSTXE", "TXE", TXE_BOARD)]:
+            r = m.run(f"EXAMPLES\\{script}.nsh {SAMPLE_COPY}")
+            for line in [board_line, f"{SAMPLE_COPY} {kind} FW version : 12.0.64.1551",
+                         f"File size            : 0x{len(image):X}",
+                         f"Checksum(File Size)  : 0x{total:08X}",
+                         f"Checksum(ZAN History): {total & 0xFFFF:04X}"]:
+                check.true(line in r.lines, f"{line!r} in {script}.nsh's readings:\n{r}")
+            check.status(r, 0)
 
         # Logged as the guide says: plain text, each status on the line after its command.
         for line in LOG_LINES:
@@ -159,22 +182,67 @@ def test_board_jobs_from_stick() -> None:
 
         # The automatic update from the stick's root: three boots, the second run by the shell
         # from the root startup.nsh with the pin on.
+        log.take()
         mark = m.mark()
         m.send_line("NAVO.efi -ECOVRAUTO")
         m.answer(CONTINUE, "y", since=mark)
         m.wait_boot(2)
-        check.equal(pin_writes(log.all()), [0x80], "first run turns the pin on")
+        check.equal(pin_writes(log.take()), [0x80], "first run turns the pin on")
         m.wait_text(r"<Enter any key to continue>", timeout=120, since=mark)
         m.send(KEY_PAGE_UP)  # as the guide says: any key, PgUp too, ends the wait
         m.wait_boot(3)
         check.true(GO_RAN.format("me1") in m.lines_since(mark), "the startup script ran go me1")
         m.boot()
         check.equal(m.boots, 3, "boots")
+        check.equal(pin_writes(log.take()), [0x00], "the final run turns the pin off")
+        left = {n.lower() for n in disk.list_dir()}
+        check.true("startup.nsh" not in left and "updatewithec_step1.set" not in left,
+                   f"no script or marker left: {sorted(left)}")
+
+        # Armed again, and ESC at the second start's countdown: the prompt. Typed there, the guide's
+        # resume line completes the update; its back-out lines undo it. Either way one restart
+        # follows, at which nothing runs.
+        for resume in (True, False):
+            what = "resumed" if resume else "backed out"
+            mark, boots = m.mark(), m.boots
+            m.run_ok("fs0:")  # a start that ran no startup.nsh has no current directory
+            m.send_line("NAVO.efi -ECOVRAUTO")
+            m.answer(CONTINUE, "y", since=mark)
+            m.wait_boot(boots + 1)
+            m.answer(COUNTDOWN, KEY_ESC, since=mark)
+            m.wait_prompt(after=len(m.raw()))
+            m.sync()
+            check.true(disk.exists("startup.nsh") and disk.exists("UpdatewithEC_Step1.set"),
+                       f"{what}: root script and marker at the prompt")
+            check.equal(pin_writes(log.take()), [0x80], f"{what}: the pin on at the prompt")
+            if resume:
+                m.send_line(RESUME_LINE)
+                m.wait_text(r"<Enter any key to continue>", timeout=120, since=mark)
+                restart = m.mark()
+                m.send("k")
+            else:
+                for line in BACK_OUT_LINES:
+                    r = m.run(line)
+                    check.status(r, 0)
+                check.equal(r.lines[-1:], ["FW Override Status: Off"], "the back-out's last line")
+                restart = m.mark()
+                m.send_line("reset")
+            m.wait_boot(boots + 2)
+            m.boot()
+            check.equal(m.boots, boots + 2, f"{what}: one restart")
+            lines = m.lines_since(mark)
+            check.equal([l for l in lines if l.startswith("GO.nsh")],
+                        [GO_RAN.format("me1")] if resume else [], f"{what}: GO.nsh")
+            if resume:
+                check.true("\n".join(CLOSING[:-1]) in "\n".join(lines), f"{what}: the closing box")
+            check.equal(pin_writes(log.take()), [0x00], f"{what}: the pin off")
+            left = {n.lower() for n in disk.list_dir()}
+            check.true("startup.nsh" not in left and "updatewithec_step1.set" not in left,
+                       f"{what}: no script or marker left: {sorted(left)}")
+            # The countdown comes at every start; a script found after it would run NAVO.efi.
+            check.true(BANNER[1] not in m.lines_since(restart) and m.prompts[-1].prompt == "Shell",
+                       f"{what}: nothing runs at the restart")
         m.poweroff()
-    check.equal(pin_writes(log.all()), [0x80, 0x00], "pin writes of the whole sequence")
-    left = {n.lower() for n in disk.list_dir()}
-    check.true("startup.nsh" not in left and "updatewithec_step1.set" not in left,
-               f"no script or marker left: {sorted(left)}")
     check.done()
 
 
@@ -227,9 +295,12 @@ def test_kit_reproducible_signed_and_consistent() -> None:
         stamps = {i.date_time for i in z.infolist()}
         # Extra fields carry the builder's user ids and access times.
         extras = [i.filename for i in z.infolist() if i.extra]
-    check.equal(names, ["CHKSUM.efi", "CHKSUMS.TXT", "EFI/BOOT/BOOTX64.EFI", "EXAMPLES/CHECK.nsh",
-                        "EXAMPLES/VERSIONS.nsh", "LICENSES/EDK2.TXT", "NAVO.efi", "README.TXT",
-                        "SHA256SUMS"], "zip entries")
+    shipped = ["CHKSUM.efi", "CHKSUMS.TXT", "EFI/BOOT/BOOTX64.EFI", "EXAMPLES/CHECK.nsh",
+               "EXAMPLES/CHECKTXE.nsh", "EXAMPLES/VERSIONS.nsh", "EXAMPLES/VERSTXE.nsh",
+               "LICENSES/EDK2.TXT", "NAVO.efi", "README.TXT", "SHA256SUMS"]
+    if QUICK.is_file():
+        shipped.append("QUICK.TXT")
+    check.equal(names, sorted(shipped), "zip entries")
     check.equal(len(stamps), 1, "one time stamp for every entry")
     check.equal(extras, [], "entries with extra fields")
     sums = [l.split("  ", 1) for l in files["SHA256SUMS"].decode().splitlines()]
