@@ -7,9 +7,11 @@ against the sources they describe.
 - every line fits the shell's 80-column screen with a margin (78 columns: the shell's page count
   takes a 79th column for a wrap), and is plain printable ASCII, which the shell's `type` shows as
   it stands;
-- the quick card's pages are one screen each of `type -b` (the UEFI Shell shows 24 lines of an
-  80x25 screen before it asks for Enter): every page but the last exactly that long, each
-  beginning with its heading, and its error table has a row for every code the utility prints;
+- the quick card's pages are one screen each of `type -b` on an 80x25 screen in both shells: the
+  UEFI Shell shows 24 lines before it asks for Enter, the older EFI shell 22 on its first screen
+  (below its own two header rows) and 24 after. So every page but the last is 24 lines long,
+  holds at most 22 before its blank padding, and begins with its heading; the card's error table
+  has a row for every code the utility prints;
 - every command and option of the utility's usage box (navo/console.cpp) is explained;
 - every exit status of README.md's table for NAVO.efi has its line in the guide's status table;
 - every error code that the utility's sources (navo/) print has its row in the guide's error
@@ -25,6 +27,7 @@ from pathlib import Path
 
 MAX_COLUMNS = 78
 CARD_PAGE_LINES = 24
+CARD_TEXT_LINES = 22
 CARD_HEADING = re.compile(r"NAVO QUICK CARD (\d)/(\d): ")
 ERROR_CODE = re.compile(r"Error F(\d\d)")
 SOURCE_SUFFIXES = (".c", ".cpp", ".h")
@@ -111,6 +114,11 @@ def card_problems(card: str, codes: list[str]) -> list[str]:
             out.append(f"QUICK.TXT: page {no} does not begin with its heading: {page[0]!r}")
         if len(page) < CARD_PAGE_LINES and no < len(pages):
             out.append(f"QUICK.TXT: page {no} has {len(page)} lines")
+        text = len(page)
+        while text and not page[text - 1].strip():
+            text -= 1
+        if text > CARD_TEXT_LINES:
+            out.append(f"QUICK.TXT: page {no} has {text} lines of text (at most {CARD_TEXT_LINES})")
     listed = set(re.findall(r"^(F\d\d) ", card, re.M))
     out += [f"QUICK.TXT: no row for Error {c}" for c in codes if c not in listed]
     out += [f"QUICK.TXT: a row for Error {c}, which nothing prints" for c in sorted(listed - set(codes))]
