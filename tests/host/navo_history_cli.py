@@ -2,7 +2,7 @@
 """navo-history on history files written here by a writer of its own (Python's CRC-32): the table,
 --json and --csv of the same records, a folder, lines that are not whole records (each named on
 standard error, reading going on), a record cut at a few points as a power cut leaves it, usage
-errors and output that cannot be written.
+errors, output that cannot be written, and the README's example.
 Usage: navo_history_cli.py PATH-TO-navo-history"""
 
 from __future__ import annotations
@@ -11,6 +11,7 @@ import csv
 import io
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -131,6 +132,18 @@ def cuts(d: Path) -> None:
               (1, "".join(TABLE.splitlines(keepends=True)[:3]), f"navo-history: CUT.TXT:3: {CUT_AT_END}\n"))
 
 
+def readme(d: Path) -> None:
+    """The README's record line is whole, and its table is what the tool prints."""
+    text = (Path(__file__).resolve().parents[2] / "README.md").read_text()
+    section = text[text.index("## The service history"):]
+    line = re.search(r"^    (NAVOREC 1 .*)$", section, re.M).group(1)
+    (d / "README.TXT").write_bytes(line.encode() + b"\r\n" + record("before", **BEFORE) + record("flash", **FLASH))
+    status, out, err = run("README.TXT", cwd=d)
+    rows = out.decode().splitlines(keepends=True)
+    table = re.search(r"```\n(TIME .*?)```", section, re.S).group(1)
+    check("README", (status, rows[0] + "".join(rows[2:]), err), (0, table, ""))
+
+
 def usage(d: Path) -> None:
     cases = [  # (args, status, rows on standard output, header included, standard error)
         ([], 2, 0, "navo-history: no FILE or FOLDER given\n" + TRY),
@@ -155,6 +168,7 @@ def main() -> int:
         forms(d)
         folder_and_bad_lines(d)
         cuts(d)
+        readme(d)
         usage(d)
     for f in failures:
         print("FAIL", f)
