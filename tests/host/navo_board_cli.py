@@ -1,16 +1,19 @@
 #!/usr/bin/python3
 """navo-board without an ME: the statuses and causes a station script sees when there is no
 /dev/mei0, usage errors, and --image files that cannot give a version (read before the ME is
-asked). The runs against the real MEI driver are the Linux guest's.
+asked); the service-history record each of those runs leaves, byte for byte. The runs against
+the real MEI driver are the Linux guest's.
 Usage: navo_board_cli.py PATH-TO-navo-board"""
 
 from __future__ import annotations
 
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
+import zlib
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -34,6 +37,35 @@ def check(what: str, got, want) -> None:
         failures.append(f"{what}:\n  got  {got!r}\n  want {want!r}")
 
 
+def dmi(name: str) -> bytes:
+    try:
+        data = Path("/sys/class/dmi/id", name).read_bytes()
+    except OSError:
+        return b""
+    return data[:-1] if data.endswith(b"\n") else data
+
+
+def record_line(fields: list[tuple[str, bytes]]) -> bytes:
+    """The record's line as its format says: each byte outside 0x21..0x7E and '%' as %XX, the
+    CRC-32 of the line before " crc=", CR LF."""
+    def encode(value: bytes) -> bytes:
+        return b"".join(b"%%%02X" % c if c < 0x21 or c > 0x7E or c == 0x25 else bytes([c]) for c in value)
+    line = b"NAVOREC 1 " + b" ".join(k.encode() + b"=" + encode(v) for k, v in fields)
+    return line + b" crc=%08X\r\n" % zlib.crc32(line)
+
+
+def check_record(what: str, got: bytes, event: str, tail: list[tuple[str, bytes]]) -> None:
+    """One record of this run: its time is now's, in UTC; the identity is this machine's."""
+    m = re.match(rb"NAVOREC 1 event=\w+ time=(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ) ", got)
+    if not m:
+        failures.append(f"{what}: no record with a UTC time: {got!r}")
+        return
+    identity = [("vendor", dmi("sys_vendor")), ("product", dmi("product_name")), ("serial", dmi("product_serial")),
+                ("uuid", dmi("product_uuid")), ("bios", dmi("bios_version"))]
+    check(what, got, record_line([("event", event.encode()), ("time", m.group(1)), ("source", b"station"),
+                                  *identity, ("kind", b"ME"), *tail]))
+
+
 def main() -> int:
     with tempfile.TemporaryDirectory() as tmp:
         d = Path(tmp)
@@ -51,6 +83,9 @@ def main() -> int:
             (["--board", "1.2.3.4"], 2, "", "navo-board: unknown option --board\n" + TRY),
             (["BIOS.BIN"], 2, "", "navo-board: unexpected argument BIOS.BIN\n" + TRY),
             (["--json", "--", "--image", "A"], 2, "", "navo-board: unexpected argument --image\n" + TRY),
+            (["--event", "after"], 2, "", "navo-board: --event without --record\n" + TRY),
+            (["--record", "H", "--event=flash"], 2, "", "navo-board: --event flash: before or after\n" + TRY),
+            (["--record"], 2, "", "navo-board: missing FILE after --record\n" + TRY),
             (["--image", "NEW\nLINE.BIN"], 2, "",
              "navo-board: 'NEW'$'\\n''LINE.BIN': cannot open: No such file or directory\n"),
         ]
@@ -61,6 +96,33 @@ def main() -> int:
                 (["--json", "--target", "12.0.64.1551", "--"], 1,
                  json.dumps({"version": None, "error": NO_DEVICE[12:-1], "fwu_status": None}) + "\n", NO_DEVICE),
             ]
+            # A failed reading is recorded as well; each run appends its own line.
+            history = d / "history.txt"
+            records = [
+                (["--record", "history.txt"], 1, NO_DEVICE, "before", [("image", b"")] +
+                 [(k, b"") for k in ("image_version", "size", "sum32", "sum16")]),
+                (["--image", "EMPTY.BIN", "--record=history.txt", "--event", "after"], 1,
+                 "navo-board: EMPTY.BIN: no ME FW version in the image\n", "after",
+                 [("image", b"EMPTY.BIN"), ("image_version", b""), ("size", b"0x0"), ("sum32", b"0x00000000"),
+                  ("sum16", b"0000")]),
+                (["--target", "12.0.64.1551", "--record", "history.txt"], 1, NO_DEVICE, "before",
+                 [("image", b""), ("image_version", b"12.0.64.1551")] + [(k, b"") for k in ("size", "sum32", "sum16")]),
+            ]
+            for n, (args, status, err, event, image) in enumerate(records):
+                what = f"navo-board {' '.join(args)}"
+                check(what, run(*args, cwd=d), (status, "", err))
+                lines = history.read_bytes().splitlines(keepends=True)
+                check(f"{what}: records in the file", len(lines), n + 1)
+                if len(lines) == n + 1:
+                    check_record(what, lines[n], event, [("board", b""), *image, ("decision", b"none"),
+                                                         ("status", str(status).encode())])
+            # A record that cannot be written is a failure of its own, after the reading's.
+            check("--record into a folder", run("--record", ".", cwd=d),
+                  (4, "", NO_DEVICE + "navo-board: .: cannot write the record: Is a directory\n"))
+            check("--record with a field too long", run("--image", "x" * 2100, "--record", "history.txt", cwd=d),
+                  (4, "", f"navo-board: {'x' * 2100}: cannot open: File name too long\n"
+                   "navo-board: history.txt: no record written: its fields would make a line of more than "
+                   "2048 bytes\n"))
         else:
             print("navo_board_cli: /dev/mei0 is there; the no-device cases are left out")
         for args, status, out, err in cases:
@@ -68,7 +130,7 @@ def main() -> int:
         status, out, _ = run("--help", cwd=d)
         check("--help status", status, 0)
         for line in ("  0   version read", "  1   no version", "  2   usage errors", "  3   version read, but not",
-                     "  64  with --image", "  69  with --image"):
+                     "  4   with --record", "  64  with --image", "  69  with --image"):
             if line not in out:
                 failures.append(f"--help does not document {line.strip()!r}")
         version = subprocess.run([HERE.parent.parent / "tools" / "utility-version.sh", "--build"],
