@@ -9,32 +9,7 @@ using namespace std::string_view_literals;
 constexpr std::string_view kHead = "NAVOREC ";
 constexpr std::string_view kCrcKey = " crc=";
 
-struct Field {
-  std::string_view key;
-  std::string_view Record::*member;
-  bool image;  // carried by before and after only
-};
-
-// Every key after event, in the order the writer puts them.
-constexpr Field kFields[] = {
-    {"time", &Record::time, false},
-    {"source", &Record::source, false},
-    {"vendor", &Record::vendor, false},
-    {"product", &Record::product, false},
-    {"serial", &Record::serial, false},
-    {"uuid", &Record::uuid, false},
-    {"bios", &Record::bios, false},
-    {"kind", &Record::kind, false},
-    {"board", &Record::board, false},
-    {"image", &Record::image, true},
-    {"image_version", &Record::image_version, true},
-    {"size", &Record::size, true},
-    {"sum32", &Record::sum32, true},
-    {"sum16", &Record::sum16, true},
-    {"decision", &Record::decision, true},
-    {"status", &Record::status, false},
-};
-constexpr std::size_t kFieldCount = sizeof kFields / sizeof kFields[0];
+constexpr std::size_t kFieldCount = sizeof kRecordFields / sizeof kRecordFields[0];
 static_assert(kFieldCount < 32, "one bit each in a 32-bit mask, the event's included");
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -162,7 +137,7 @@ Decoded Decode(std::string_view value, std::span<char> *room, std::string_view *
 
 std::size_t FormatRecord(const Record &record, std::span<char> out) {
   if (!CarriesImage(record.event)) {
-    for (const Field &f : kFields)
+    for (const RecordField &f : kRecordFields)
       if (f.image && !(record.*f.member).empty()) return 0;
   }
   LineOut line(out.size() > kMaxRecordBytes ? out.first(kMaxRecordBytes) : out);
@@ -171,7 +146,7 @@ std::size_t FormatRecord(const Record &record, std::span<char> out) {
   line.PutDecimal(kFormatVersion);
   line.Put(" event="sv);
   line.Put(EventName(record.event));
-  for (const Field &f : kFields) {
+  for (const RecordField &f : kRecordFields) {
     if (f.image && !CarriesImage(record.event)) continue;
     line.Put(" "sv);
     line.Put(f.key);
@@ -248,11 +223,11 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
       continue;
     }
     std::size_t i = 0;
-    while (i < kFieldCount && kFields[i].key != key) ++i;
+    while (i < kFieldCount && kRecordFields[i].key != key) ++i;
     if (i == kFieldCount) return Verdict(LineVerdict::Malformed, "a key this format does not have"sv, key);
     if ((seen & 1u << i) != 0) return Verdict(LineVerdict::Malformed, "a key given twice"sv, key);
     seen |= 1u << i;
-    switch (Decode(value, &room, &(r.*kFields[i].member))) {
+    switch (Decode(value, &room, &(r.*kRecordFields[i].member))) {
       case Decoded::Ok:
         break;
       case Decoded::BadEncoding:
@@ -263,10 +238,10 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
   }
   if ((seen & kEventBit) == 0) return Verdict(LineVerdict::Malformed, "a key missing"sv, "event");
   for (std::size_t i = 0; i < kFieldCount; ++i) {
-    const bool carried = !kFields[i].image || CarriesImage(r.event);
+    const bool carried = !kRecordFields[i].image || CarriesImage(r.event);
     const bool there = (seen & 1u << i) != 0;
-    if (carried && !there) return Verdict(LineVerdict::Malformed, "a key missing"sv, kFields[i].key);
-    if (!carried && there) return Verdict(LineVerdict::Malformed, "a key its event does not carry"sv, kFields[i].key);
+    if (carried && !there) return Verdict(LineVerdict::Malformed, "a key missing"sv, kRecordFields[i].key);
+    if (!carried && there) return Verdict(LineVerdict::Malformed, "a key its event does not carry"sv, kRecordFields[i].key);
   }
   return parsed;
 }
