@@ -77,10 +77,10 @@ FILE, in the service stick's format (navo-history reads both): source
 "station", the time in UTC, the board's identity from /sys/class/dmi/id
 (vendor, product, serial, UUID, BIOS version; serial and UUID are readable
 by root only and stay empty otherwise), the board's version (empty when none
-was read), the --image file's name, version, size and sums as chksum
-prints them (with --target only its version), the decision ("update", "downgrade", "same" or
-"none") and the exit status below. A failed reading is recorded too: a
-station shows which boards were tried.
+was read), the --image file's name, version, size and sums as chksum prints
+them (with --target only its version), the decision ("update", "downgrade",
+"same" or "none") and the exit status below. A failed reading is recorded
+too: a station shows which boards were tried.
 
 JSON keys:
   version       the board's version, or null when it could not be read
