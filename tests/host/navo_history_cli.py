@@ -11,6 +11,7 @@ import csv
 import io
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -131,6 +132,18 @@ def cuts(d: Path) -> None:
               (1, "".join(TABLE.splitlines(keepends=True)[:3]), f"navo-history: CUT.TXT:3: {CUT_AT_END}\n"))
 
 
+def readme(d: Path) -> None:
+    """The README's record line is whole, and its table is what the tool prints."""
+    text = (Path(__file__).resolve().parents[2] / "README.md").read_text()
+    section = text[text.index("## The service history"):]
+    line = re.search(r"^    (NAVOREC 1 .*)$", section, re.M).group(1)
+    (d / "README.TXT").write_bytes(line.encode() + b"\r\n" + record("before", **BEFORE) + record("flash", **FLASH))
+    status, out, err = run("README.TXT", cwd=d)
+    table = re.search(r"```\n(TIME .*?)```", section, re.S).group(1)
+    rows = out.decode().splitlines(keepends=True)
+    check("README", (status, rows[0] + "".join(rows[2:]), err), (0, table, ""))
+
+
 def usage(d: Path) -> None:
     cases = [
         ([], 2, "navo-history: no FILE or FOLDER given\n" + TRY),
@@ -158,6 +171,7 @@ def main() -> int:
         forms(d)
         folder_and_bad_lines(d)
         cuts(d)
+        readme(d)
         usage(d)
     for f in failures:
         print("FAIL", f)
