@@ -26,6 +26,12 @@ class CaseRun:
     stdout: list[str] = field(default_factory=list)
     stderr: list[str] = field(default_factory=list)
     status: Optional[int] = None
+    record_hex: list[str] = field(default_factory=list)  # the --record FILE after the case, in hex
+
+    @property
+    def record(self) -> Optional[bytes]:
+        """The bytes of the case's --record FILE, None when the case names none or it was not there."""
+        return bytes.fromhex("".join(self.record_hex)) if self.record_hex else None
 
 
 @dataclass
@@ -82,6 +88,8 @@ def _parse(console: str) -> tuple[dict[str, CaseRun], list, list[str], Optional[
             case.mei0, _, case.dev_state = rest.partition(" ")
         elif word in ("stdout", "stderr") and case:
             section = getattr(case, word)
+        elif word == "record" and case:
+            section = case.record_hex
         elif word == "status" and case:
             case.status = int(rest)
             case = None
@@ -91,10 +99,11 @@ def _parse(console: str) -> tuple[dict[str, CaseRun], list, list[str], Optional[
 
 
 def boot_station(name: str, devices: Sequence[str], cases: Sequence[tuple[str, str, Sequence[str]]],
-                 files: dict[str, bytes], timeout: float = 300.0) -> StationRun:
+                 files: dict[str, bytes], smbios: Sequence[str] = (), timeout: float = 300.0) -> StationRun:
     """Boots the station once. devices: -device arguments (e.g. "zan-mei,addr=0x10");
     cases: (name, PCI address or "-" before the driver is loaded, navo-board's arguments);
-    files: placed under /station/ (the working directory of no one: give absolute paths)."""
+    files: placed under /station/ (the working directory of no one: give absolute paths);
+    smbios: -smbios arguments, the board's identity in /sys/class/dmi/id."""
     for need, how in ((KERNEL, "tools/build-station-guest.sh (make station)"),
                       (INITRAMFS, "tools/build-station-guest.sh (make station)"),
                       (EC_QEMU, "tools/build-qemu-board.sh (make qemu-board)")):
@@ -114,6 +123,8 @@ def boot_station(name: str, devices: Sequence[str], cases: Sequence[tuple[str, s
            "-append", "console=ttyS0 loglevel=1 panic=-1", "-L", "/usr/share/qemu"]
     for d in devices:
         cmd += ["-device", d]
+    for table in smbios:
+        cmd += ["-smbios", table]
     (work / f"{name}.cmd").write_text(" ".join(cmd) + "\n")
     t0 = time.monotonic()
     proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import json
 import re
+import subprocess
 import sys
 from pathlib import Path
 
@@ -13,7 +14,10 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "shared"))
 
 import fw_images  # noqa: E402
 from checks import Check, run_standalone  # noqa: E402
+from paths import BUILD, WORK_DIR, E2EError  # noqa: E402
 from station_guest import boot_station  # noqa: E402
+
+NAVO_HISTORY = BUILD / "host" / "navo-history"
 
 # zan-mei's own version when fw-version is not given (tools/qemu-board/README.md).
 DEFAULT_VERSION = "12.0.49.1534"
@@ -30,6 +34,14 @@ DEVICES = {  # PCI function: the emulated ME's properties
 # compared in order, not as one number.
 IMAGES = {"NEWER.BIN": (12, 0, 65, 1000), "OLDER.BIN": (12, 0, 40, 9999), "SAME.BIN": (12, 0, 64, 1551)}
 NO_DRIVER = "-"
+# The board's identity as SMBIOS hands it to the kernel (/sys/class/dmi/id): a serial with a blank
+# goes percent-encoded into the record and comes back whole.
+IDENTITY = {"vendor": "ZAN", "product": "BX-700", "serial": "SN 0042",
+            "uuid": "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0", "bios": "R1.07"}
+SMBIOS = [f"type=0,version={IDENTITY['bios']}",
+          f"type=1,manufacturer={IDENTITY['vendor']},product={IDENTITY['product']},serial={IDENTITY['serial']},"
+          f"uuid={IDENTITY['uuid']}"]
+HISTORY = "/tmp/history.txt"
 
 
 def on_board(version: str) -> list[str]:
@@ -64,6 +76,10 @@ CASES = [
     ("major-0-target", "0000:00:15.0", ["--target", BOARD], 1, [], MAJOR_0),
     ("major-0-json", "0000:00:15.0", ["--json", "--expect", BOARD, "--"], 1,
      [json.dumps({"version": None, "error": MAJOR_0, "fwu_status": 0})], MAJOR_0),
+    # One history across two runs: the board tried before the driver is there, then read after.
+    ("record-no-driver", NO_DRIVER, ["--record", HISTORY], 1, [], "no /dev/mei0"),
+    ("record-after", "0000:00:11.0", ["--image", "/station/NEWER.BIN", f"--record={HISTORY}", "--event", "after"],
+     64, compared("12.0.65.1000", UPDATE), None),
 ]
 
 
@@ -71,7 +87,7 @@ def test_station() -> None:
     check = Check("station")
     images = {name: fw_images.sample_bios_image(v, size=0x80000) for name, v in IMAGES.items()}
     run = boot_station("station", [f"zan-mei,addr={a[8:10]}.0{p}" for a, p in DEVICES.items()],
-                       [(n, d, args) for n, d, args, *_ in CASES], images)
+                       [(n, d, args) for n, d, args, *_ in CASES], images, smbios=SMBIOS)
     print(f"station: QEMU ran {run.seconds:.1f} s; the guest reached /init after {run.up} s "
           f"and powered off at {run.end} s of its uptime")
 
@@ -101,8 +117,32 @@ def test_station() -> None:
                    f"navo-board's connect did not reach the driver on {address}")
     troubles = [line for line in run.kernel_log if re.search(r"fail|error|unexpected reset|timed? ?out", line, re.I)]
     check.lines(troubles, [], "the driver's complaints in the kernel log")
+    check_history(check, run.cases.get("record-after"), images["NEWER.BIN"])
     check.done()
 
+
+def check_history(check: Check, case, newer: bytes) -> None:
+    """The history the two record cases appended to, as the guest printed it after the second, read
+    by navo-history: the board's identity from SMBIOS, the failed try, then the reading."""
+    if not check.true(case and case.record, f"the guest printed no {HISTORY}"):
+        return
+    if not NAVO_HISTORY.is_file():
+        raise E2EError(f"{NAVO_HISTORY} is missing: run make host")
+    path = WORK_DIR / "station" / "history.txt"
+    path.write_bytes(case.record)
+    p = subprocess.run([NAVO_HISTORY, "--json", path], capture_output=True, text=True)
+    check.equal((p.returncode, p.stderr), (0, ""), "navo-history on the guest's history: status, standard error")
+    sum32 = sum(newer) & 0xFFFFFFFF
+    keys = ("event", "board", "image", "image_version", "size", "sum32", "sum16", "decision", "status")
+    want = [("before", "", "", "", "", "", "", "none", "1"),
+            ("after", BOARD, "/station/NEWER.BIN", "12.0.65.1000", f"0x{len(newer):X}", f"0x{sum32:08X}",
+             f"{sum32 & 0xFFFF:04X}", "update", "64")]
+    want = [{"file": str(path), "line": n, "source": "station", "kind": "ME", **IDENTITY, **dict(zip(keys, w))}
+            for n, w in enumerate(want, 1)]
+    rows = [json.loads(line) for line in p.stdout.splitlines()]
+    times = [r.pop("time", "") for r in rows]
+    check.true(all(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", t) for t in times), f"times not in UTC: {times}")
+    check.equal(rows, want, "the guest's records")
 
 if __name__ == "__main__":
     sys.exit(run_standalone([test_station], sys.argv[1:]))

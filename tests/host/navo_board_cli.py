@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """navo-board without an ME: the statuses and causes a station script sees when there is no
 /dev/mei0, usage errors, and --image files that cannot give a version (read before the ME is
-asked). The runs against the real MEI driver are the Linux guest's.
+asked); a service-history record that cannot be written. The runs against the real MEI driver,
+and the records they leave, are the Linux guest's.
 Usage: navo_board_cli.py PATH-TO-navo-board"""
 
 from __future__ import annotations
@@ -51,6 +52,9 @@ def main() -> int:
             (["--board", "1.2.3.4"], 2, "", "navo-board: unknown option --board\n" + TRY),
             (["BIOS.BIN"], 2, "", "navo-board: unexpected argument BIOS.BIN\n" + TRY),
             (["--json", "--", "--image", "A"], 2, "", "navo-board: unexpected argument --image\n" + TRY),
+            (["--event", "after"], 2, "", "navo-board: --event without --record\n" + TRY),
+            (["--record", "H", "--event=flash"], 2, "", "navo-board: --event flash: before or after\n" + TRY),
+            (["--record"], 2, "", "navo-board: missing FILE after --record\n" + TRY),
             (["--image", "NEW\nLINE.BIN"], 2, "",
              "navo-board: 'NEW'$'\\n''LINE.BIN': cannot open: No such file or directory\n"),
         ]
@@ -61,6 +65,13 @@ def main() -> int:
                 (["--json", "--target", "12.0.64.1551", "--"], 1,
                  json.dumps({"version": None, "error": NO_DEVICE[12:-1], "fwu_status": None}) + "\n", NO_DEVICE),
             ]
+            # A record that cannot be written is a failure of its own, after the reading's.
+            check("--record into a folder", run("--record", ".", cwd=d),
+                  (4, "", NO_DEVICE + "navo-board: .: cannot write the record: Is a directory\n"))
+            check("--record with a field too long", run("--image", "x" * 2100, "--record", "history.txt", cwd=d),
+                  (4, "", f"navo-board: {'x' * 2100}: cannot open: File name too long\n"
+                   "navo-board: history.txt: no record written: its fields would make a line of more than "
+                   "2048 bytes\n"))
         else:
             print("navo_board_cli: /dev/mei0 is there; the no-device cases are left out")
         for args, status, out, err in cases:
@@ -68,7 +79,7 @@ def main() -> int:
         status, out, _ = run("--help", cwd=d)
         check("--help status", status, 0)
         for line in ("  0   version read", "  1   no version", "  2   usage errors", "  3   version read, but not",
-                     "  64  with --image", "  69  with --image"):
+                     "  4   with --record", "  64  with --image", "  69  with --image"):
             if line not in out:
                 failures.append(f"--help does not document {line.strip()!r}")
         version = subprocess.run([HERE.parent.parent / "tools" / "utility-version.sh", "--build"],

@@ -11,6 +11,9 @@
 #   @@up SECONDS              guest uptime when /init started
 #   @@bound ADDRESS VENDOR DEVICE   what mei_me took when it was loaded
 #   @@case NAME / @@mei0 ADDRESS STATE / @@stdout / @@stderr / @@status N
+#   @@record (after @@stderr, for a case with --record FILE: FILE's bytes
+#            in hex, as od prints them; the record's CR LF would not survive
+#            the console)
 #   @@dmesg (the kernel's mei lines follow) / @@end SECONDS
 /bin/busybox --install -s /bin
 export PATH=/bin
@@ -58,6 +61,16 @@ run_case() { # NAME ADDRESS ARGS...
   awk 1 /tmp/out
   say stderr
   awk 1 /tmp/err
+  record= prev=
+  for a in "$@"; do
+    [ "$prev" = --record ] && record=$a
+    case $a in --record=*) record=${a#--record=} ;; esac
+    prev=$a
+  done
+  if [ -n "$record" ] && [ -f "$record" ]; then
+    say record
+    od -An -v -tx1 "$record"
+  fi
   say "status $status"
 }
 

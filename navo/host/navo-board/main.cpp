@@ -1,8 +1,12 @@
 // navo-board: the firmware version running on this board's ME, asked through
 // the Linux kernel's MEI driver with the board tool's own request and reply
 // checks, and the update decision that NAVO.efi -CHKMEVER would make, for
-// end-of-line scripts on Linux test stations.
+// end-of-line scripts on Linux test stations; with --record it leaves the
+// run's line in a service history, as the stick does.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,7 +14,10 @@
 #include "navo/fw_version/image_version.h"
 #include "navo/fw_version/update_decision.h"
 #include "navo/heci/client_kinds.h"
+#include "navo/history/history_file.h"
+#include "navo/history/record.h"
 #include "navo/host/navo-board/board_read.h"
+#include "navo/host/navo-board/station_record.h"
 #include "navo/host/image_facts.h"
 #include "navo/host/json_text.h"
 #include "navo/host/version_words.h"
@@ -26,12 +33,14 @@ constexpr int kOk = 0;
 constexpr int kNoVersion = 1;  // no version from the board (or none in the image)
 constexpr int kUsage = 2;      // usage errors, unreadable images, unwritable output
 constexpr int kNotExpected = 3;
+constexpr int kNoRecord = 4;   // --record FILE: the record could not be written
 }  // namespace status
 
 constexpr char kTool[] = "navo-board";
 static_assert(kBoardReplyWaitMs == 45000, "--help, the manual and the README name the 45 seconds");
 
 constexpr char kHelp[] = R"(Usage: navo-board [--json] [--expect VERSION] [--image FILE | --target VERSION]
+                  [--record FILE [--event before|after]]
        navo-board --help | --version
 
 Reads the ME firmware version running on this board through the kernel's MEI
@@ -50,6 +59,11 @@ board tool hands its scripts; it asks nothing.
                     as NAVO.efi -FILEMEVER finds it
   --target VERSION  compare with VERSION
   --json            one JSON object instead of the lines above
+  --record FILE     append this run's record to the service history FILE
+                    (created when missing) after the reading
+  --event EVENT     with --record: "before" (the default), a reading before
+                    the board is updated, or "after", the reading that
+                    checks an update
   --help            this text
   --version         the tools' version
 
@@ -57,6 +71,16 @@ Options that take a value also take it as --option=VALUE; "--" ends the
 options. VERSION is four decimal numbers separated by dots (e.g.
 12.0.64.1551); a Major of 0 is no version, also in the ME's reply, as on the
 board. The ME gets 45 seconds to answer, as long as the board waits for it.
+
+With --record, every run that gets past its options appends one line to
+FILE, in the service stick's format (navo-history reads both): source
+"station", the time in UTC, the board's identity from /sys/class/dmi/id
+(vendor, product, serial, UUID, BIOS version; serial and UUID are readable
+by root only and stay empty otherwise), the board's version (empty when none
+was read), the --image file's name, version, size and sums as chksum prints
+them (with --target only its version), the decision ("update", "downgrade",
+"same" or "none") and the exit status below. A failed reading is recorded
+too: a station shows which boards were tried.
 
 JSON keys:
   version       the board's version, or null when it could not be read
@@ -82,6 +106,8 @@ Exit status:
   2   usage errors, an image FILE that cannot be read, output that cannot
       be written
   3   version read, but not the --expect VERSION
+  4   with --record: the record could not be written to FILE; the lines
+      of the reading are printed all the same, its own status is lost
   64  with --image or --target: update or downgrade
   69  with --image or --target: the board already runs that version
 Every failure names its cause on standard error as "navo-board: CAUSE".
@@ -92,6 +118,8 @@ struct Options {
   std::optional<FwVersion> expect;
   std::optional<FwVersion> target;
   const char *image = nullptr;
+  const char *record = nullptr;
+  std::optional<history::Event> event;
 };
 
 int UsageError(const std::string &message) {
@@ -118,19 +146,31 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
       if (*asked == Asked::Run) *asked = Asked::Version;
     } else if (word == "--json") {
       o->json = true;
-    } else if (option == "--expect" || option == "--target" || option == "--image") {
+    } else if (option == "--expect" || option == "--target" || option == "--image" || option == "--record" ||
+               option == "--event") {
+      const bool file = option == "--image" || option == "--record";
       const char *value = nullptr;
       if (equals != std::string_view::npos) {
         value = argv[i] + equals + 1;
       } else if (i + 1 < argc) {
         value = argv[++i];
       } else {
-        return UsageError("missing " + std::string(option == "--image" ? "FILE" : "VERSION") + " after " +
-                          std::string(option));
+        return UsageError("missing " + std::string(file ? "FILE" : option == "--event" ? "EVENT" : "VERSION") +
+                          " after " + std::string(option));
       }
-      if (option == "--image") {
-        if (o->image != nullptr) return UsageError("given twice: --image");
-        o->image = value;
+      if (file) {
+        const char *&slot = option == "--image" ? o->image : o->record;
+        if (slot != nullptr) return UsageError("given twice: " + std::string(option));
+        slot = value;
+        continue;
+      }
+      if (option == "--event") {
+        if (o->event) return UsageError("given twice: --event");
+        const std::string_view event = value;
+        // "flash" is the update script's event; a station only reads.
+        if (event != "before" && event != "after")
+          return UsageError("--event " + NameForMessage(event) + ": before or after");
+        o->event = event == "before" ? history::Event::Before : history::Event::After;
         continue;
       }
       std::optional<FwVersion> &slot = option == "--expect" ? o->expect : o->target;
@@ -143,6 +183,7 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
     }
   }
   if (o->image != nullptr && o->target) return UsageError("--image and --target exclude each other");
+  if (o->event && o->record == nullptr) return UsageError("--event without --record");
   return status::kOk;
 }
 
@@ -173,13 +214,15 @@ void Complain(const std::string &cause) {
 }
 
 // The compared version from --image: nullopt with the exit status set when
-// the image cannot be read or has no version.
-std::optional<FwVersion> ReadImage(const Options &o, int *exit_code) {
+// the image cannot be read or has no version. What was read goes to the record.
+std::optional<FwVersion> ReadImage(const Options &o, int *exit_code, StationReading *reading) {
   ImageFacts facts{};
   StreamFailure stream{};
   std::string cause;
   const std::string shown = NameForMessage(o.image);
-  if (!ReadImageFacts(o.image, &facts, &stream)) {
+  const bool read = ReadImageFacts(o.image, &facts, &stream);
+  if (read) reading->facts = facts;
+  if (!read) {
     cause = shown + ": " + StreamFailureText(stream);
     *exit_code = status::kUsage;
   } else if (!HasVersion(facts)) {
@@ -199,16 +242,20 @@ std::optional<FwVersion> ReadImage(const Options &o, int *exit_code) {
   return std::nullopt;
 }
 
-int Run(const Options &o) {
+// The run's exit status; *reading gets what it learnt on the way.
+int Run(const Options &o, StationReading *reading) {
+  reading->image = o.image;
   std::optional<FwVersion> compared = o.target;
   if (o.image != nullptr) {
     int code = status::kOk;
-    compared = ReadImage(o, &code);
+    compared = ReadImage(o, &code, reading);
     if (!compared) return FinishStandardOutput(kTool) ? code : status::kUsage;
   }
+  reading->compared = compared;
 
   BoardFailure failure;
   const std::optional<FwVersion> board = ReadBoardVersion(&failure);
+  reading->board = board;
   if (!board) {
     Complain(failure.cause);
     if (o.json) WriteLine(BoardFailureJson(failure));
@@ -218,6 +265,7 @@ int Run(const Options &o) {
   const bool expected = !o.expect || CompareFwVersion(*board, *o.expect) == 0;
   std::optional<UpdateDecision> decision;
   if (compared) decision = DecideUpdate(*board, *compared);
+  reading->decision = decision;
 
   if (o.json) {
     std::string line = "{\"version\": " + JsonVersion(*board);
@@ -251,6 +299,32 @@ int Run(const Options &o) {
   return status::kOk;
 }
 
+// Appends the run's record to `path`, after everything else it wrote: the
+// status in it is the one the run ends with. False, with its cause on
+// standard error, when the record is not in the file.
+bool WriteRecord(const char *path, const StationReading &reading) {
+  const std::time_t now = std::time(nullptr);
+  const StationRecord made(ReadDmiIdentity(kDmiDirectory), now == std::time_t(-1) ? "" : UtcTimeText(now),
+                           reading);
+  const std::string shown = NameForMessage(path);
+  char line[history::kMaxRecordBytes];
+  if (history::FormatRecord(made.record(), line) == 0) {
+    Complain(shown + ": no record written: its fields would make a line of more than " +
+             std::to_string(history::kMaxRecordBytes) + " bytes");
+    return false;
+  }
+  // The platform's status keeps no errno; the failed call's is still there.
+  errno = 0;
+  const PlatStatus status = AppendRecord(Ucs2FromBytes(path).c_str(), made.record());
+  const int error = errno;
+  if (!PLAT_IS_ERROR(status)) return true;
+  char fallback[48];
+  static_cast<void>(std::snprintf(fallback, sizeof fallback, "status 0x%llX",
+                                  static_cast<unsigned long long>(status)));
+  Complain(shown + ": cannot write the record: " + (error != 0 ? std::strerror(error) : fallback));
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -262,5 +336,9 @@ int main(int argc, char **argv) {
     const char *help = asked == Asked::Help ? kHelp : nullptr;
     return AnswerHelpOrVersion(kTool, kToolsVersion, help) ? status::kOk : status::kUsage;
   }
-  return Run(options);
+  StationReading reading;
+  reading.event = options.event.value_or(history::Event::Before);
+  reading.status = Run(options, &reading);
+  if (options.record == nullptr) return reading.status;
+  return WriteRecord(options.record, reading) ? reading.status : status::kNoRecord;
 }
