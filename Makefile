@@ -1,6 +1,6 @@
 # The one entry point.
 #   make setup   install what is missing (Debian packages, EDK II, BaseTools)
-#   make efi     build/efi/NAVO.efi and build/efi/CHKSUM.efi (EDK II, RELEASE)
+#   make efi     build/efi/NAVO.efi, CHKSUM.efi and NAVOREC.efi (EDK II, RELEASE)
 #   make host    host libraries, host_tests and the Linux tools build/host/chksum,
 #                build/host/navo-image and build/host/navo-board
 #   make test    all of the above, CTest, the same under ASan/UBSan, the

@@ -26,7 +26,8 @@ struct SmbiosIdentity {
   // Type 1 UUID, 8-4-4-4-12 lower-case hex; empty when the structure has none
   // or it is all zeros or all ones (SMBIOS: not present, or not set yet).
   char uuid[kUuidTextBytes];
-  std::string_view Uuid() const { return std::string_view(uuid); }
+  // (No strlen: the firmware build has no C library.)
+  std::string_view Uuid() const { return uuid[0] == '\0' ? std::string_view() : std::string_view(uuid, kUuidTextBytes - 1); }
 };
 
 // Reads the first type 0 and type 1 structures of the table. A structure
