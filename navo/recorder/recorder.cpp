@@ -64,7 +64,7 @@ class Text {
   bool Full() const { return full_; }
 
  private:
-  char data_[N];
+  char data_[N] = {};
   std::size_t length_ = 0;
   bool full_ = false;
 };

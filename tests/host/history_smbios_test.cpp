@@ -61,7 +61,7 @@ TEST(HistorySmbios, Tables) {
       {"no end-of-table structure", Bios() + System(), kAll},
       {"the first of each counts", System() + Bios() + System(kUuid, {"X", "Y", "Z", "W"}) + Bios(), kAll},
       {"after end of table nothing counts", Bios() + kEnd + System(), {"", "", "", "", "Q420 1.07"}},
-      {"structure without strings ends in two NULs", Structure(2, "\x00\x00") + System(), {"ZAN", "Q420", "SN0042", kAll.uuid, ""}},
+      {"structure without strings ends in two NULs", Structure(2, Bytes(2, '\0')) + System(), {"ZAN", "Q420", "SN0042", kAll.uuid, ""}},
       {"string number 0 and past the set",
        Structure(1, Bytes("\x00\x02\x03\x09", 4) + kUuid, {"ZAN", "Q420"}), {"", "Q420", "", kAll.uuid, ""}},
       {"SMBIOS 2.0 type 1 has no UUID", Structure(1, Bytes("\x01\x02\x03\x04", 4), {"A", "B", "C", "D"}),
