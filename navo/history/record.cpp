@@ -9,32 +9,7 @@ using namespace std::string_view_literals;
 constexpr std::string_view kHead = "NAVOREC ";
 constexpr std::string_view kCrcKey = " crc=";
 
-struct Field {
-  std::string_view key;
-  std::string_view Record::*member;
-  bool image;  // carried by before and after only
-};
-
-// Every key after event, in the order the writer puts them.
-constexpr Field kFields[] = {
-    {"time", &Record::time, false},
-    {"source", &Record::source, false},
-    {"vendor", &Record::vendor, false},
-    {"product", &Record::product, false},
-    {"serial", &Record::serial, false},
-    {"uuid", &Record::uuid, false},
-    {"bios", &Record::bios, false},
-    {"kind", &Record::kind, false},
-    {"board", &Record::board, false},
-    {"image", &Record::image, true},
-    {"image_version", &Record::image_version, true},
-    {"size", &Record::size, true},
-    {"sum32", &Record::sum32, true},
-    {"sum16", &Record::sum16, true},
-    {"decision", &Record::decision, true},
-    {"status", &Record::status, false},
-};
-constexpr std::size_t kFieldCount = sizeof kFields / sizeof kFields[0];
+constexpr std::size_t kFieldCount = sizeof kRecordFields / sizeof kRecordFields[0];
 static_assert(kFieldCount < 32, "one bit each in a 32-bit mask, the event's included");
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -162,7 +137,7 @@ Decoded Decode(std::string_view value, std::span<char> *room, std::string_view *
 
 std::size_t FormatRecord(const Record &record, std::span<char> out) {
   if (!CarriesImage(record.event)) {
-    for (const Field &f : kFields)
+    for (const RecordField &f : kRecordFields)
       if (f.image && !(record.*f.member).empty()) return 0;
   }
   LineOut line(out.size() > kMaxRecordBytes ? out.first(kMaxRecordBytes) : out);
@@ -171,7 +146,7 @@ std::size_t FormatRecord(const Record &record, std::span<char> out) {
   line.PutDecimal(kFormatVersion);
   line.Put(" event="sv);
   line.Put(EventName(record.event));
-  for (const Field &f : kFields) {
+  for (const RecordField &f : kRecordFields) {
     if (f.image && !CarriesImage(record.event)) continue;
     line.Put(" "sv);
     line.Put(f.key);
@@ -190,7 +165,8 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
   // The first bytes of a record, cut before its format version.
   if (!line.empty() && kHead.starts_with(line)) return CutRecord(ended);
   if (!line.starts_with(kHead)) {
-    return Verdict(LineVerdict::NotARecord, line.empty() ? "an empty line"sv : "it does not begin with \"NAVOREC \""sv);
+    return Verdict(LineVerdict::NotARecord,
+                   line.empty() ? "an empty line"sv : "it does not begin with \"NAVOREC \""sv);
   }
   if (!ended) return CutRecord(ended);
 
@@ -205,11 +181,14 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
     if (fields_at == line.size() + 1 && digits != 0 && version[0] != '0') return CutRecord(ended);
     return Verdict(LineVerdict::Malformed, "no format version after \"NAVOREC\""sv);
   }
-  if (version != "1"sv) return Verdict(LineVerdict::NewerFormat, "a format version this reader does not know"sv, version);
+  if (version != "1"sv)
+    return Verdict(LineVerdict::NewerFormat, "a format version this reader does not know"sv, version);
   static_assert(kFormatVersion == 1, "the version text above");
 
-  for (const char c : line)
-    if (static_cast<uint8_t>(c) < 0x20 || static_cast<uint8_t>(c) > 0x7E) return Verdict(LineVerdict::Damaged, "it holds a byte no record holds"sv);
+  for (const char c : line) {
+    if (static_cast<uint8_t>(c) < 0x20 || static_cast<uint8_t>(c) > 0x7E)
+      return Verdict(LineVerdict::Damaged, "it holds a byte no record holds"sv);
+  }
 
   // Values hold no blank, so " crc=" can only be the last field.
   const std::size_t crc_at = FindLast(line, kCrcKey);
@@ -231,14 +210,16 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
   constexpr uint32_t kEventBit = 1u << kFieldCount;
   uint32_t seen = 0;
   std::span<char> room = storage;
-  const std::string_view fields = crc_at >= fields_at ? line.substr(fields_at, crc_at - fields_at) : std::string_view{};
+  const std::string_view fields =
+      crc_at >= fields_at ? line.substr(fields_at, crc_at - fields_at) : std::string_view{};
   for (std::size_t at = 0; !fields.empty() && at <= fields.size();) {
     std::size_t end = FindChar(fields, ' ', at);
     if (end == std::string_view::npos) end = fields.size();
     const std::string_view token = fields.substr(at, end - at);
     at = end + 1;
     const std::size_t equals = FindChar(token, '=', 0);
-    if (equals == std::string_view::npos) return Verdict(LineVerdict::Malformed, "a field that is not key=value"sv, token);
+    if (equals == std::string_view::npos)
+      return Verdict(LineVerdict::Malformed, "a field that is not key=value"sv, token);
     const std::string_view key = token.substr(0, equals);
     const std::string_view value = token.substr(equals + 1);
     if (key == "event"sv) {
@@ -248,11 +229,11 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
       continue;
     }
     std::size_t i = 0;
-    while (i < kFieldCount && kFields[i].key != key) ++i;
+    while (i < kFieldCount && kRecordFields[i].key != key) ++i;
     if (i == kFieldCount) return Verdict(LineVerdict::Malformed, "a key this format does not have"sv, key);
     if ((seen & 1u << i) != 0) return Verdict(LineVerdict::Malformed, "a key given twice"sv, key);
     seen |= 1u << i;
-    switch (Decode(value, &room, &(r.*kFields[i].member))) {
+    switch (Decode(value, &room, &(r.*kRecordFields[i].member))) {
       case Decoded::Ok:
         break;
       case Decoded::BadEncoding:
@@ -261,12 +242,13 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
         return Verdict(LineVerdict::Malformed, "more than the reader has room for"sv, key);
     }
   }
-  if ((seen & kEventBit) == 0) return Verdict(LineVerdict::Malformed, "a key missing"sv, "event");
+  if ((seen & kEventBit) == 0) return Verdict(LineVerdict::Malformed, "a key missing"sv, "event"sv);
   for (std::size_t i = 0; i < kFieldCount; ++i) {
-    const bool carried = !kFields[i].image || CarriesImage(r.event);
+    const bool carried = !kRecordFields[i].image || CarriesImage(r.event);
     const bool there = (seen & 1u << i) != 0;
-    if (carried && !there) return Verdict(LineVerdict::Malformed, "a key missing"sv, kFields[i].key);
-    if (!carried && there) return Verdict(LineVerdict::Malformed, "a key its event does not carry"sv, kFields[i].key);
+    if (carried && !there) return Verdict(LineVerdict::Malformed, "a key missing"sv, kRecordFields[i].key);
+    if (!carried && there)
+      return Verdict(LineVerdict::Malformed, "a key its event does not carry"sv, kRecordFields[i].key);
   }
   return parsed;
 }

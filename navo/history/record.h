@@ -71,6 +71,32 @@ struct Record {
   std::string_view status;
 };
 
+// Every key after event with its field, in the order the writer puts them;
+// `image`: carried by before and after only.
+struct RecordField {
+  std::string_view key;
+  std::string_view Record::*member;
+  bool image;
+};
+inline constexpr RecordField kRecordFields[] = {
+    {"time", &Record::time, false},
+    {"source", &Record::source, false},
+    {"vendor", &Record::vendor, false},
+    {"product", &Record::product, false},
+    {"serial", &Record::serial, false},
+    {"uuid", &Record::uuid, false},
+    {"bios", &Record::bios, false},
+    {"kind", &Record::kind, false},
+    {"board", &Record::board, false},
+    {"image", &Record::image, true},
+    {"image_version", &Record::image_version, true},
+    {"size", &Record::size, true},
+    {"sum32", &Record::sum32, true},
+    {"sum16", &Record::sum16, true},
+    {"decision", &Record::decision, true},
+    {"status", &Record::status, false},
+};
+
 // The longest line a writer makes and a reader takes, CR LF included. A record
 // whose encoded fields need more is not written at all.
 inline constexpr std::size_t kMaxRecordBytes = 2048;
