@@ -84,8 +84,8 @@ struct Bench {
     return NavoRecMain(storage.size(), argv.data());
   }
   // Every record of the history file, each read back whole.
-  std::vector<Fields> Records() const {
-    const std::vector<uint8_t> bytes = board.FileBytes(u"FS0:\\HISTORY.TXT");
+  std::vector<Fields> Records(std::u16string_view file = u"FS0:\\HISTORY.TXT") const {
+    const std::vector<uint8_t> bytes = board.FileBytes(file);
     history::LineCursor cursor{std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size())};
     history::HistoryLine line;
     std::vector<Fields> records;
@@ -146,6 +146,10 @@ TEST(Recorder, Records) {
        "TXE version",
        {{"kind", "TXE"}, {"time", ""}, {"vendor", ""}, {"product", ""}, {"serial", ""}, {"uuid", ""}, {"bios", ""},
         {"board", ""}}},
+      {"a mapping of the longest name", {"-FLASH", "-ME", "0"},
+       [](Bench &t) { t.board.SetCurDir(sim::U16(std::string(64, 'M') + ":\\UPDATE")); },
+       "History: flash record added to " + std::string(64, 'M') + ":\\HISTORY.TXT without the board's ME version",
+       {{"board", ""}}},
       {"older shell: bare hexadecimal to 64 bits, lower-case mapping; a name beyond ASCII",
        {"-BEFORE", "-ME", "Q\xe4.BIN", "FFFFFFFFFFFFFFFF"},
        [](Bench &t) {
@@ -170,7 +174,8 @@ TEST(Recorder, Records) {
     EXPECT_EQ(t.Run(c.words), 0u);
     // The whole output, byte for byte: one line, however the console wraps it.
     EXPECT_EQ(sim::Narrow(t.board.console().screen().Raw()), c.shown + "\r\n");
-    EXPECT_EQ(t.Records(), std::vector<Fields>{expected});
+    const std::u16string dir = *t.board.shell().CurDir();
+    EXPECT_EQ(t.Records(dir.substr(0, dir.find(u':')) + u":\\HISTORY.TXT"), std::vector<Fields>{expected});
     EXPECT_EQ(t.board.OpenFiles(), 0u);
     EXPECT_EQ(t.board.LiveAllocations(), 0u);
   }
