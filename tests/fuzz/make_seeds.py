@@ -202,3 +202,15 @@ write("board_signature", "at-end", b"\xff\xff$$ZAN-")
 write("board_signature", "at-start", b"$$VEK-\xff")
 write("board_signature", "cut", b"$$ZAN")
 write("board_signature", "near-misses", b"$$ZA$$VE$$ZAN$VEK-$$ZAN_")
+
+# ---- SMBIOS: the structure table's bytes -------------------------------------------------
+def smbios(stype, body, strings=()):
+    return bytes([stype, 4 + len(body)]) + b"\x34\x12" + body + b"".join(t + b"\0" for t in strings) + b"\0" * (
+        1 if strings else 2)
+
+
+SYSTEM = smbios(1, b"\x01\x02\x03\x04" + bytes(range(16, 32)), [b"ZAN", b"Q420", b"1.0", b"SN0042"])
+BIOS = smbios(0, b"\x01\x02\x00\xf0\x03\x00", [b"ZAN", b"Q420 1.07"])
+for name, table in (("whole", BIOS + SYSTEM + smbios(127, b"")), ("no-strings", smbios(2, b"\0\0") + SYSTEM),
+                    ("version-2.0", smbios(1, b"\x01\x02\x00\x03", [b"A", b"B", b"C"])), ("cut", BIOS + SYSTEM[:-1])):
+    write("smbios", name, table)
