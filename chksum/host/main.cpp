@@ -19,6 +19,7 @@
 #include "chksum/chksum.h"
 #include "chksum/report.h"
 #include "platform/posix/byte_names.h"
+#include "platform/posix/command_words.h"
 #include "platform/posix/file_stream.h"
 #include "platform/posix/tool_io.h"
 #include "platform/posix/tools_version.h"
@@ -31,7 +32,6 @@ constexpr char kTool[] = "chksum";
 namespace status {
 constexpr int kOk = 0;
 constexpr int kUnwritten = 1;  // the report could not be written
-constexpr int kUsage = 2;
 }  // namespace status
 
 constexpr char kHelp[] = R"(Usage: chksum FILE
@@ -92,43 +92,27 @@ void PrintEfiVersion(const char *program, const char *word) {
   static_cast<void>(ChksumMain(2, vector));
 }
 
-int UsageError(const std::string &message) {
-  static_cast<void>(std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kTool, message.c_str(), kTool));
-  return status::kUsage;
-}
-
 int ExitCode(uint64_t failure) { return (failure & 0xFF) != 0 ? static_cast<int>(failure & 0xFF) : 1; }
 
 }  // namespace
 
 int main(int argc, char **argv) {
   EndQuietlyOnClosedPipes();
-  bool help = false;
-  bool version = false;
-  bool options_end = false;
+  CommandWords words(kTool, argc, argv);
   std::vector<const char *> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (options_end || word.size() < 2 || word[0] != '-') {
-      files.push_back(argv[i]);
-    } else if (word == "--") {
-      options_end = true;
-    } else if (word == "--help" || word == "-h") {
-      help = true;
-    } else if (word == "--version") {
-      version = true;
+  int parsed = status::kOk;
+  for (CommandWords::Kind kind; parsed == status::kOk && (kind = words.Next()) != CommandWords::Kind::End;) {
+    if (kind == CommandWords::Kind::Operand) {
+      files.push_back(words.word());
     } else {
-      return UsageError("unknown option " + NameForMessage(word));
+      parsed = words.UnknownOption();
     }
   }
+  if (int done = 0; AnsweredBeforeRun(kTool, kHelp, parsed, words, &done, status::kUnwritten)) return done;
 
   uint64_t failure = PLAT_SUCCESS;
-  if (help) {
-    static_cast<void>(std::fputs(kHelp, stdout));
-  } else if (version) {
-    static_cast<void>(std::printf("%s %s\n", kTool, kToolsVersion));
-  } else if (files.size() != 1) {
-    return UsageError(files.empty() ? "no FILE given"
+  if (files.size() != 1) {
+    return words.UsageError(files.empty() ? "no FILE given"
                                     : "one FILE only, " + std::to_string(files.size()) + " given");
   } else if (files[0][0] == '?') {
     PrintEfiVersion(argv[0], files[0]);

@@ -18,6 +18,7 @@
 #include "navo/history/record.h"
 #include "navo/host/navo-board/board_read.h"
 #include "navo/host/navo-board/station_record.h"
+#include "platform/posix/command_words.h"
 #include "navo/host/image_facts.h"
 #include "navo/host/json_text.h"
 #include "navo/host/version_words.h"
@@ -31,7 +32,7 @@ namespace {
 namespace status {
 constexpr int kOk = 0;
 constexpr int kNoVersion = 1;  // no version from the board (or none in the image)
-constexpr int kUsage = 2;      // usage errors, unreadable images, unwritable output
+constexpr int kUsage = kUsageStatus;  // usage errors, unreadable images, unwritable output
 constexpr int kNotExpected = 3;
 constexpr int kNoRecord = 4;   // --record FILE: the record could not be written
 }  // namespace status
@@ -122,69 +123,47 @@ struct Options {
   std::optional<history::Event> event;
 };
 
-int UsageError(const std::string &message) {
-  static_cast<void>(std::fprintf(stderr, "%s: %s\n", kTool, message.c_str()));
-  static_cast<void>(std::fprintf(stderr, "Try '%s --help'.\n", kTool));
-  return status::kUsage;
-}
-
-enum class Asked : uint8_t { Run, Help, Version };
-
-int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
-  bool options_end = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    // The tool takes no operands: after "--" every word is one too many.
-    if (options_end) return UsageError("unexpected argument " + std::string(word));
-    const std::size_t equals = word.starts_with("--") ? word.find('=') : std::string_view::npos;
-    const std::string_view option = word.substr(0, equals);
-    if (word == "--") {
-      options_end = true;
-    } else if (word == "--help" || word == "-h") {
-      *asked = Asked::Help;
-    } else if (word == "--version") {
-      if (*asked == Asked::Run) *asked = Asked::Version;
-    } else if (word == "--json") {
-      o->json = true;
-    } else if (option == "--expect" || option == "--target" || option == "--image" || option == "--record" ||
-               option == "--event") {
-      const bool file = option == "--image" || option == "--record";
-      const char *value = nullptr;
-      if (equals != std::string_view::npos) {
-        value = argv[i] + equals + 1;
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      } else {
-        return UsageError("missing " + std::string(file ? "FILE" : option == "--event" ? "EVENT" : "VERSION") +
-                          " after " + std::string(option));
+int ParseOptions(CommandWords *words, Options *o) {
+  for (;;) {
+    switch (words->Next()) {
+      case CommandWords::Kind::End:
+        if (o->image != nullptr && o->target) return words->UsageError("--image and --target exclude each other");
+        if (o->event && o->record == nullptr) return words->UsageError("--event without --record");
+        return status::kOk;
+      // The tool takes no operands, also none after "--".
+      case CommandWords::Kind::Operand:
+        return words->UsageError("unexpected argument " + NameForMessage(words->word()));
+      case CommandWords::Kind::Option: {
+        const std::string_view option = words->option();
+        if (words->IsFlag("--json")) {
+          o->json = true;
+        } else if (option == "--image" || option == "--record") {
+          const char *value = words->Value("FILE");
+          if (value == nullptr) return status::kUsage;
+          const char *&slot = option == "--image" ? o->image : o->record;
+          if (slot != nullptr) return words->UsageError("given twice: " + std::string(option));
+          slot = value;
+        } else if (option == "--event") {
+          const char *value = words->Value("EVENT");
+          if (value == nullptr) return status::kUsage;
+          if (o->event) return words->UsageError("given twice: --event");
+          const std::string_view event = value;
+          // "flash" is the update script's event; a station only reads.
+          if (event != "before" && event != "after")
+            return words->UsageError("--event " + NameForMessage(event) + ": before or after");
+          o->event = event == "before" ? history::Event::Before : history::Event::After;
+        } else if (option == "--expect" || option == "--target") {
+          const char *value = words->Value("VERSION");
+          if (value == nullptr) return status::kUsage;
+          std::optional<FwVersion> &slot = option == "--expect" ? o->expect : o->target;
+          if (slot) return words->UsageError("given twice: " + std::string(option));
+          if (!ParseVersionOption(kTool, option, value, &slot)) return status::kUsage;
+        } else {
+          return words->UnknownOption();
+        }
       }
-      if (file) {
-        const char *&slot = option == "--image" ? o->image : o->record;
-        if (slot != nullptr) return UsageError("given twice: " + std::string(option));
-        slot = value;
-        continue;
-      }
-      if (option == "--event") {
-        if (o->event) return UsageError("given twice: --event");
-        const std::string_view event = value;
-        // "flash" is the update script's event; a station only reads.
-        if (event != "before" && event != "after")
-          return UsageError("--event " + NameForMessage(event) + ": before or after");
-        o->event = event == "before" ? history::Event::Before : history::Event::After;
-        continue;
-      }
-      std::optional<FwVersion> &slot = option == "--expect" ? o->expect : o->target;
-      if (slot) return UsageError("given twice: " + std::string(option));
-      if (!ParseVersionOption(kTool, option, value, &slot)) return status::kUsage;
-    } else if (word.starts_with("-")) {
-      return UsageError("unknown option " + NameForMessage(word));
-    } else {
-      return UsageError("unexpected argument " + NameForMessage(word));
     }
   }
-  if (o->image != nullptr && o->target) return UsageError("--image and --target exclude each other");
-  if (o->event && o->record == nullptr) return UsageError("--event without --record");
-  return status::kOk;
 }
 
 // The board's FTPR version, one record as -RB01 takes it.
@@ -330,12 +309,9 @@ bool WriteRecord(const char *path, const StationReading &reading) {
 int main(int argc, char **argv) {
   EndQuietlyOnClosedPipes();
   Options options;
-  Asked asked = Asked::Run;
-  if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
-  if (asked != Asked::Run) {
-    const char *help = asked == Asked::Help ? kHelp : nullptr;
-    return AnswerHelpOrVersion(kTool, kToolsVersion, help) ? status::kOk : status::kUsage;
-  }
+  CommandWords words(kTool, argc, argv);
+  if (int done = 0; AnsweredBeforeRun(kTool, kHelp, ParseOptions(&words, &options), words, &done))
+    return done;
   StationReading reading;
   reading.event = options.event.value_or(history::Event::Before);
   reading.status = Run(options, &reading);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "navo/history/record.h"
+#include "platform/posix/command_words.h"
 #include "navo/host/navo-history/history_output.h"
 #include "platform/posix/byte_names.h"
 #include "platform/posix/file_stream.h"
@@ -25,7 +26,7 @@ namespace {
 namespace status {
 constexpr int kOk = 0;
 constexpr int kNotWhole = 1;  // a line that is not a whole record
-constexpr int kUsage = 2;     // usage errors, unreadable files and folders, unwritable output
+constexpr int kUsage = kUsageStatus;  // usage errors, unreadable files and folders, unwritable output
 }  // namespace status
 
 constexpr char kTool[] = "navo-history";
@@ -83,39 +84,28 @@ struct Options {
   std::vector<const char *> inputs;
 };
 
-int UsageError(const std::string &message) {
-  static_cast<void>(std::fprintf(stderr, "%s: %s\n", kTool, message.c_str()));
-  static_cast<void>(std::fprintf(stderr, "Try '%s --help'.\n", kTool));
-  return status::kUsage;
-}
-
-enum class Asked : uint8_t { Run, Help, Version };
-
 // 0 when the command line is good, else the exit status of a usage error.
-int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
-  bool options_end = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (options_end || word.empty() || word[0] != '-' || word == "-") {
-      o->inputs.push_back(argv[i]);
-    } else if (word == "--") {
-      options_end = true;
-    } else if (word == "--help" || word == "-h") {
-      *asked = Asked::Help;
-    } else if (word == "--version") {
-      if (*asked == Asked::Run) *asked = Asked::Version;
-    } else if (word == "--json") {
-      o->json = true;
-    } else if (word == "--csv") {
-      o->csv = true;
-    } else {
-      return UsageError("unknown option " + NameForMessage(word));
+int ParseOptions(CommandWords *words, Options *o) {
+  for (;;) {
+    switch (words->Next()) {
+      case CommandWords::Kind::End:
+        if (words->asked() != Asked::Run) return status::kOk;
+        if (o->json && o->csv) return words->UsageError("--json and --csv exclude each other");
+        if (o->inputs.empty()) return words->UsageError("no FILE or FOLDER given");
+        return status::kOk;
+      case CommandWords::Kind::Operand:
+        o->inputs.push_back(words->word());
+        break;
+      case CommandWords::Kind::Option:
+        if (words->IsFlag("--json")) {
+          o->json = true;
+        } else if (words->IsFlag("--csv")) {
+          o->csv = true;
+        } else {
+          return words->UnknownOption();
+        }
     }
   }
-  if (*asked != Asked::Run) return status::kOk;
-  if (o->json && o->csv) return UsageError("--json and --csv exclude each other");
-  if (o->inputs.empty()) return UsageError("no FILE or FOLDER given");
-  return status::kOk;
 }
 
 void Complain(const std::string &text) {
@@ -221,12 +211,9 @@ int ReadInput(const char *input, OutputForm form) {
 int main(int argc, char **argv) {
   EndQuietlyOnClosedPipes();
   Options options;
-  Asked asked = Asked::Run;
-  if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
-  if (asked != Asked::Run) {
-    const char *help = asked == Asked::Help ? kHelp : nullptr;
-    return AnswerHelpOrVersion(kTool, kToolsVersion, help) ? status::kOk : status::kUsage;
-  }
+  CommandWords words(kTool, argc, argv);
+  if (int done = 0; AnsweredBeforeRun(kTool, kHelp, ParseOptions(&words, &options), words, &done))
+    return done;
 
   const OutputForm form = options.json ? OutputForm::Json : options.csv ? OutputForm::Csv : OutputForm::Table;
   Write(OutputHeader(form));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "navo/fw_version/image_version.h"
+#include "platform/posix/command_words.h"
 #include "navo/host/image_facts.h"
 #include "navo/host/navo-image/image_report.h"
 #include "navo/host/version_words.h"
@@ -20,7 +21,7 @@ namespace {
 namespace status {
 constexpr int kOk = 0;
 constexpr int kNoVersion = 1;  // a file without a version, or not the expected one
-constexpr int kUsage = 2;      // usage errors, unreadable files
+constexpr int kUsage = kUsageStatus;  // usage errors, unreadable files
 }  // namespace status
 
 constexpr char kTool[] = "navo-image";
@@ -89,52 +90,32 @@ struct Options {
   std::vector<const char *> files;
 };
 
-int UsageError(const std::string &message) {
-  static_cast<void>(std::fprintf(stderr, "%s: %s\n", kTool, message.c_str()));
-  static_cast<void>(std::fprintf(stderr, "Try '%s --help'.\n", kTool));
-  return status::kUsage;
-}
-
-enum class Asked : uint8_t { Run, Help, Version };
-
 // 0 when the command line is good, else the exit status of a usage error.
-int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
-  bool options_end = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (options_end || word.empty() || word[0] != '-' || word == "-") {
-      o->files.push_back(argv[i]);
-      continue;
-    }
-    // --option=VALUE is --option VALUE.
-    const std::size_t equals = word.starts_with("--") ? word.find('=') : std::string_view::npos;
-    const std::string_view option = word.substr(0, equals);
-    if (word == "--") {
-      options_end = true;
-    } else if (word == "--help" || word == "-h") {
-      *asked = Asked::Help;
-    } else if (word == "--version") {
-      if (*asked == Asked::Run) *asked = Asked::Version;
-    } else if (word == "--json") {
-      o->json = true;
-    } else if (option == "--expect" || option == "--board") {
-      const char *value = nullptr;
-      if (equals != std::string_view::npos) {
-        value = argv[i] + equals + 1;
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      } else {
-        return UsageError("missing VERSION after " + std::string(option));
+int ParseOptions(CommandWords *words, Options *o) {
+  for (;;) {
+    switch (words->Next()) {
+      case CommandWords::Kind::End:
+        if (words->asked() == Asked::Run && o->files.empty()) return words->UsageError("no FILE given");
+        return status::kOk;
+      case CommandWords::Kind::Operand:
+        o->files.push_back(words->word());
+        break;
+      case CommandWords::Kind::Option: {
+        const std::string_view option = words->option();
+        if (words->IsFlag("--json")) {
+          o->json = true;
+        } else if (option == "--expect" || option == "--board") {
+          const char *value = words->Value("VERSION");
+          if (value == nullptr) return status::kUsage;
+          std::optional<FwVersion> &slot = option == "--expect" ? o->request.expect : o->request.board;
+          if (slot) return words->UsageError("given twice: " + std::string(option));
+          if (!ParseVersionOption(kTool, option, value, &slot)) return status::kUsage;
+        } else {
+          return words->UnknownOption();
+        }
       }
-      std::optional<FwVersion> &slot = option == "--expect" ? o->request.expect : o->request.board;
-      if (slot) return UsageError("given twice: " + std::string(option));
-      if (!ParseVersionOption(kTool, option, value, &slot)) return status::kUsage;
-    } else {
-      return UsageError("unknown option " + NameForMessage(word));
     }
   }
-  if (*asked == Asked::Run && o->files.empty()) return UsageError("no FILE given");
-  return status::kOk;
 }
 
 }  // namespace
@@ -142,12 +123,9 @@ int ParseOptions(int argc, char **argv, Options *o, Asked *asked) {
 int main(int argc, char **argv) {
   EndQuietlyOnClosedPipes();
   Options options;
-  Asked asked = Asked::Run;
-  if (const int bad = ParseOptions(argc, argv, &options, &asked); bad != status::kOk) return bad;
-  if (asked != Asked::Run) {
-    const char *help = asked == Asked::Help ? kHelp : nullptr;
-    return AnswerHelpOrVersion(kTool, kToolsVersion, help) ? status::kOk : status::kUsage;
-  }
+  CommandWords words(kTool, argc, argv);
+  if (int done = 0; AnsweredBeforeRun(kTool, kHelp, ParseOptions(&words, &options), words, &done))
+    return done;
 
   bool unreadable = false;
   bool short_of_expectation = false;
