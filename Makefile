@@ -2,7 +2,8 @@
 #   make setup   install what is missing (Debian packages, EDK II, BaseTools)
 #   make efi     build/efi/NAVO.efi and build/efi/CHKSUM.efi (EDK II, RELEASE)
 #   make host    host libraries, host_tests and the Linux tools build/host/chksum,
-#                build/host/navo-image and build/host/navo-board
+#                build/host/navo-image, build/host/navo-board and
+#                build/host/navo-history
 #   make test    all of the above, CTest, the same under ASan/UBSan, the
 #                install and package test, and the QEMU end-to-end suite
 #   make run     boot the kit's stick in QEMU (tools/run.sh) on the virtual board
@@ -18,12 +19,13 @@
 #                checksum tool against coreutils' `sum -s` and navo-image
 #                against `cat`, and measure both tools' peak memory; each
 #                ratio is printed against its limit, with the processor
-#   make install install the Linux tools chksum, navo-image and navo-board into
+#   make install install the Linux tools chksum, navo-image, navo-board and
+#                navo-history into
 #                $(DESTDIR)$(PREFIX)/bin and their manual pages into
 #                $(DESTDIR)$(PREFIX)/share/man/man1 (PREFIX=/usr/local); needs
 #                only a C++ compiler, CMake and Ninja
 #   make uninstall remove what make install installed (same PREFIX, DESTDIR)
-#   make deb     build/deb/navo-tools_<version>_amd64.deb of the three tools
+#   make deb     build/deb/navo-tools_<version>_amd64.deb of the four tools
 #                (also needs dpkg-dev)
 #   make install-test  make install, uninstall and deb on a clone without
 #                apt-get, GoogleTest or network; the package through lintian,
@@ -125,14 +127,14 @@ bench: setup build/bench/build.ninja
 	@tools/bench-chksum.sh build/bench/chksum
 	@tools/bench-navo-image.sh build/bench/navo-image build/bench/chksum
 
-# What make install and make deb ship: the three tools alone, optimised and
+# What make install and make deb ship: the four tools alone, optimised and
 # hardened as Debian builds its own packages. A release engineer has a C++
 # compiler, CMake and Ninja; these targets install no packages and fetch
 # nothing, and without GoogleTest the tests are merely left out.
 RELEASE_CXXFLAGS := -O2 -DNDEBUG -fstack-protector-strong -D_FORTIFY_SOURCE=2 \
   -Wformat -Werror=format-security
 RELEASE_LDFLAGS := -Wl,-z,relro -Wl,-z,now
-TOOLS := chksum navo-image navo-board
+TOOLS := chksum navo-image navo-board navo-history
 
 build/release/build.ninja:
 	@cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \

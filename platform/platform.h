@@ -87,6 +87,9 @@ PlatStatus PlatFileGetInfo(PlatFile File, PlatFileInfo *Info);
  * current position (0 after open); writes likewise. */
 PlatStatus PlatFileRead(PlatFile File, uint64_t *Size, void *Buffer);
 PlatStatus PlatFileWrite(PlatFile File, uint64_t *Size, const void *Buffer);
+/* Moves the position of the next read or write to Position bytes from the
+ * file's start; a write past the end extends the file. */
+PlatStatus PlatFileSetPosition(PlatFile File, uint64_t Position);
 /* Cuts or extends the open file to Size bytes. */
 PlatStatus PlatFileSetSize(PlatFile File, uint64_t Size);
 PlatStatus PlatFileClose(PlatFile File);

@@ -3,8 +3,8 @@
 # binary package, OUTDIR/navo-tools_<version>_<arch>.deb, with dpkg's own tools; <version>
 # is the one the programs give for --version.
 #   tools/make-deb.sh STAGE OUTDIR
-# STAGE holds usr/bin/chksum, usr/bin/navo-image, usr/bin/navo-board and their
-# manual pages; it
+# STAGE holds usr/bin/chksum, usr/bin/navo-image, usr/bin/navo-board,
+# usr/bin/navo-history and their manual pages; it
 # becomes the package's tree and is changed in place (stripped, compressed,
 # control files added).
 #
@@ -30,16 +30,18 @@ DOC="$STAGE/usr/share/doc/$PACKAGE"
 for tool in dpkg-deb dpkg-shlibdeps dpkg-architecture strip gzip; do
   command -v "$tool" >/dev/null || die "$tool is missing (Debian packages dpkg-dev, binutils, gzip)"
 done
-for f in usr/bin/chksum usr/bin/navo-image usr/bin/navo-board usr/share/man/man1/chksum.1 \
-         usr/share/man/man1/navo-image.1 usr/share/man/man1/navo-board.1; do
-  [ -f "$STAGE/$f" ] || die "$STAGE/$f is missing (make install DESTDIR=... PREFIX=/usr)"
+TOOLS=(chksum navo-image navo-board navo-history)
+for tool in "${TOOLS[@]}"; do
+  for f in "usr/bin/$tool" "usr/share/man/man1/$tool.1"; do
+    [ -f "$STAGE/$f" ] || die "$STAGE/$f is missing (make install DESTDIR=... PREFIX=/usr)"
+  done
 done
 
 # 1.1.0 for a release build, 1.1.0+g<commit> between releases (tools/utility-version.sh).
 VERSION=$("$ROOT/tools/utility-version.sh" --build)
 # The package carries the version its programs give; a stage built from another commit
 # or another state of the tree would misname them.
-for tool in chksum navo-image navo-board; do
+for tool in "${TOOLS[@]}"; do
   said=$("$STAGE/usr/bin/$tool" --version) || die "$STAGE/usr/bin/$tool --version failed"
   [ "$said" = "$tool $VERSION" ] || die "$STAGE/usr/bin/$tool says \"$said\", the tree is $VERSION (build again)"
 done
@@ -50,8 +52,7 @@ export SOURCE_DATE_EPOCH="$EPOCH"
 MAINTAINER="${DEB_MAINTAINER:-NAVO tools maintainers <navo-tools@maintainers.example.com>}"
 
 # Debian ships programs without symbols and manual pages compressed.
-strip --strip-unneeded --remove-section=.comment --remove-section=.note \
-  "$STAGE/usr/bin/chksum" "$STAGE/usr/bin/navo-image" "$STAGE/usr/bin/navo-board"
+strip --strip-unneeded --remove-section=.comment --remove-section=.note "${TOOLS[@]/#/$STAGE/usr/bin/}"
 gzip -9nf "$STAGE"/usr/share/man/man1/*.1
 
 install -d -m 0755 "$DOC" "$STAGE/DEBIAN"
@@ -70,7 +71,7 @@ SHLIBS_DIR=$(mktemp -d)
 trap 'rm -rf "$SHLIBS_DIR"' EXIT
 mkdir "$SHLIBS_DIR/debian"
 printf 'Source: %s\n\nPackage: %s\nArchitecture: any\n' "$PACKAGE" "$PACKAGE" >"$SHLIBS_DIR/debian/control"
-DEPENDS=$(cd "$SHLIBS_DIR" && dpkg-shlibdeps -O "$STAGE/usr/bin/chksum" "$STAGE/usr/bin/navo-image" "$STAGE/usr/bin/navo-board" |
+DEPENDS=$(cd "$SHLIBS_DIR" && dpkg-shlibdeps -O "${TOOLS[@]/#/$STAGE/usr/bin/}" |
           sed -n 's/^shlibs:Depends=//p')
 [ -n "$DEPENDS" ] || die "dpkg-shlibdeps found no dependencies"
 

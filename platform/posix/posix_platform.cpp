@@ -119,6 +119,12 @@ PlatStatus PlatFileWrite(PlatFile File, uint64_t *Size, const void *Buffer) {
   return PLAT_SUCCESS;
 }
 
+PlatStatus PlatFileSetPosition(PlatFile File, uint64_t Position) {
+  if (File == nullptr || Position > static_cast<uint64_t>(INT64_MAX)) return PLAT_INVALID_PARAMETER;
+  return ::lseek(Cast(File)->fd, static_cast<off_t>(Position), SEEK_SET) >= 0 ? PLAT_SUCCESS
+                                                                              : StatusFromErrno(errno);
+}
+
 PlatStatus PlatFileSetSize(PlatFile File, uint64_t Size) {
   if (File == nullptr) return PLAT_INVALID_PARAMETER;
   return ::ftruncate(Cast(File)->fd, static_cast<off_t>(Size)) == 0 ? PLAT_SUCCESS

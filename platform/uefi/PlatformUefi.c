@@ -174,6 +174,21 @@ PlatFileWrite (
   return Status;
 }
 
+/* ShellLib's file functions are the UEFI Shell protocol's, or under the older
+   EFI shell FileHandleLib's over the file protocol itself. */
+PlatStatus
+PlatFileSetPosition (
+  PlatFile  File,
+  uint64_t  Position
+  )
+{
+  if (File == NULL) {
+    return EFI_INVALID_PARAMETER;
+  }
+
+  return ShellSetFilePosition ((SHELL_FILE_HANDLE)File, Position);
+}
+
 PlatStatus
 PlatFileSetSize (
   PlatFile  File,

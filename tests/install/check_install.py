@@ -14,12 +14,11 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "shared"))
 import fw_images  # noqa: E402
 
-PACKAGE_FILES = {"usr/bin/chksum", "usr/bin/navo-image", "usr/bin/navo-board", "usr/share/man/man1/chksum.1.gz",
-                 "usr/share/man/man1/navo-image.1.gz", "usr/share/man/man1/navo-board.1.gz",
+TOOLS = ("chksum", "navo-image", "navo-board", "navo-history")
+PACKAGE_FILES = {*(f"usr/bin/{t}" for t in TOOLS), *(f"usr/share/man/man1/{t}.1.gz" for t in TOOLS),
                  "usr/share/doc/navo-tools/copyright",
                  "usr/share/doc/navo-tools/changelog.gz"}
-INSTALL_FILES = {"usr/bin/chksum", "usr/bin/navo-image", "usr/bin/navo-board", "usr/share/man/man1/chksum.1",
-                 "usr/share/man/man1/navo-image.1", "usr/share/man/man1/navo-board.1"}
+INSTALL_FILES = {*(f"usr/bin/{t}" for t in TOOLS), *(f"usr/share/man/man1/{t}.1" for t in TOOLS)}
 failures = []
 
 
@@ -91,7 +90,12 @@ def check_tools(bindir: Path, work: Path, where: str, version: str) -> None:
     (work / "EMPTY.BIN").write_bytes(b"")
     r = run(bindir / "navo-board", "--image", "EMPTY.BIN", cwd=work, ok=(1,))
     check(f"{where} navo-board cause", r.stderr == "navo-board: EMPTY.BIN: no ME FW version in the image\n", r.stderr)
-    for tool in ("chksum", "navo-image", "navo-board"):
+    # A history line that is not a record is named, and the status says so.
+    (work / "HISTORY.TXT").write_bytes(b"not a record\r\n")
+    r = run(bindir / "navo-history", "HISTORY.TXT", cwd=work, ok=(1,))
+    check(f"{where} navo-history", r.stderr ==
+          'navo-history: HISTORY.TXT:1: not a record (it does not begin with "NAVOREC ")\n', r.stderr)
+    for tool in TOOLS:
         r = run(bindir / tool, "--version")
         check(f"{where} {tool} --version", r.stdout == f"{tool} {version}\n", r.stdout)
 

@@ -778,6 +778,14 @@ PlatStatus PlatFileWrite(PlatFile File, uint64_t *Size, const void *Buffer) {
   return PLAT_SUCCESS;
 }
 
+PlatStatus PlatFileSetPosition(PlatFile File, uint64_t Position) {
+  if (File == nullptr) return PLAT_INVALID_PARAMETER;
+  // The file protocol moves a directory's position only back to its start.
+  if (File->directory && Position != 0) return PLAT_UNSUPPORTED;
+  File->position = Position;
+  return PLAT_SUCCESS;
+}
+
 PlatStatus PlatFileSetSize(PlatFile File, uint64_t Size) {
   sim::Shell &s = Board::Current().shell();
   if (File == nullptr) return PLAT_INVALID_PARAMETER;
