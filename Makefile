@@ -1,6 +1,6 @@
 # The one entry point.
 #   make setup   install what is missing (Debian packages, EDK II, BaseTools)
-#   make efi     build/efi/NAVO.efi and build/efi/CHKSUM.efi (EDK II, RELEASE)
+#   make efi     build/efi/NAVO.efi, CHKSUM.efi and NAVOREC.efi (EDK II, RELEASE)
 #   make host    host libraries, host_tests and the Linux tools build/host/chksum,
 #                build/host/navo-image, build/host/navo-board and
 #                build/host/navo-history

@@ -6,8 +6,8 @@
  *   tests/sim/      a simulated board for host tests (console screen, scripted keys,
  *                   an in-memory shell file system and commands, variables, an EC,
  *                   an ME behind HECI, the legacy BIOS area); it does not ship.
- * platform/posix/ implements just the console and files for the Linux build of the
- * checksum tool.
+ * platform/posix/ implements just the console, files and the clock for the Linux
+ * tools.
  *
  * The interface is plain C so that the EDK II side can be written in C. Strings are
  * UCS-2, NUL-terminated. Statuses are UEFI status values (top bit = error).
@@ -102,6 +102,10 @@ int PlatIsFile(const PlatChar16 *Name);
  * shell has none. Owned by the shell; valid until the next shell call. */
 const PlatChar16 *PlatGetCurDir(void);
 
+/* 1 under the older EFI shell interface (no UEFI Shell protocol), whose
+ * %lasterror% shows a status in hexadecimal without "0x"; 0 otherwise. */
+int PlatIsOlderShell(void);
+
 /* Runs a command line through the shell's Execute with this program's image as
  * parent and no environment. Returns the execute call's own status; the command's
  * status goes to *CommandStatus (0 when the shell reports none). What is on the
@@ -124,6 +128,29 @@ PlatStatus PlatGetVariable(const PlatChar16 *Name, const PlatGuid *Vendor,
                            uint64_t *DataSize, void *Data);
 
 void PlatStall(uint64_t Microseconds);
+
+/* The firmware's clock as its GetTime reads it. IsUtc is 1 when the firmware
+ * gives the time zone as UTC (an offset of 0), 0 when it gives another offset
+ * or none (local time, as most boards keep it). The fields are the clock's as
+ * they come: a board with a flat battery may give nonsense. */
+typedef struct {
+  uint16_t Year;
+  uint8_t Month;
+  uint8_t Day;
+  uint8_t Hour;
+  uint8_t Minute;
+  uint8_t Second;
+  uint8_t IsUtc;
+} PlatTime;
+
+PlatStatus PlatGetTime(PlatTime *Time);
+
+/* The SMBIOS structure table the firmware publishes, SMBIOS 3.x's entry point
+ * when there is one, else 2.x's: *Table is its first structure, *Length its
+ * size (3.x gives only a maximum; the end-of-table structure ends it before).
+ * PLAT_NOT_FOUND when the firmware publishes none, PLAT_UNSUPPORTED where there
+ * is no firmware to ask (Linux reads /sys/class/dmi/id instead). */
+PlatStatus PlatGetSmbiosTable(const uint8_t **Table, uint64_t *Length);
 
 /* ---- Hardware ------------------------------------------------------------- */
 

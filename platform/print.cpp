@@ -25,6 +25,9 @@ class Writer {
   std::size_t length_ = 0;
 };
 
+// QuietPrint guards alive.
+constinit unsigned g_quiet = 0;
+
 constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
 constexpr char kNullString[] = "<null string>";
 
@@ -194,7 +197,12 @@ std::size_t FormatArgs(std::span<char16_t> out, const char16_t *format,
   return w.Finish();
 }
 
+QuietPrint::QuietPrint() { ++g_quiet; }
+
+QuietPrint::~QuietPrint() { --g_quiet; }
+
 void PrintArgs(const char16_t *format, std::span<const PrintArg> args) {
+  if (g_quiet != 0) return;
   char16_t buffer[kMaxPrintChars + 1];
   FormatArgs(buffer, format, args);
   PlatConsoleWrite(buffer);

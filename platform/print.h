@@ -77,6 +77,16 @@ std::size_t Format(std::span<char16_t> out, const char16_t *format, A... args) {
 
 void PrintArgs(const char16_t *format, std::span<const PrintArg> args);
 
+// While one lives, Print writes nothing: for a program that runs the utility's
+// readers for their results and tells the outcome in words of its own.
+class QuietPrint {
+ public:
+  QuietPrint();
+  ~QuietPrint();
+  QuietPrint(const QuietPrint &) = delete;
+  QuietPrint &operator=(const QuietPrint &) = delete;
+};
+
 }  // namespace plat
 
 // The one formatted console print of both tools.

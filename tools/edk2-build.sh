@@ -1,5 +1,5 @@
 #!/bin/bash
-# Builds NAVO.efi and CHKSUM.efi (NavoPkg.dsc) and the test package's modules
+# Builds NAVO.efi, CHKSUM.efi and NAVOREC.efi (NavoPkg.dsc) and the test package's modules
 # (tests/uefi/NavoTestPkg.dsc) with EDK II's GCC5 X64 toolchain and copies the
 # applications to build/efi/ and the test modules to build/efi/test/.
 #   tools/edk2-build.sh [RELEASE|DEBUG]
@@ -25,7 +25,7 @@ edk2_lock "$WS"
 # or package file of the tree is newer than the last successful build.
 STAMP="$WS/.built-$TARGET"
 DEFINES=()
-# The utility's module joins the build once its main function exists.
+# The utility's modules (NAVO.efi, NAVOREC.efi) join the build once its main function exists.
 [ -f "$ROOT/navo/main.cpp" ] && DEFINES+=(-D NAVO_APP=1)
 # Of tests/ only the test package is built here.
 newer_inputs() {
@@ -37,7 +37,7 @@ newer_inputs() {
 }
 if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "${DEFINES[*]}" ] && [ -z "$(newer_inputs)" ] &&
    [ -f "$OUT/test/StandIn.efi" ] && [ -f "$OUT/test/SimMe.efi" ] &&
-   [ -f "$OUT/CHKSUM.efi" ]; then
+   [ -f "$OUT/CHKSUM.efi" ] && { [ -z "${DEFINES[*]}" ] || [ -f "$OUT/NAVOREC.efi" ]; }; then
   exit 0
 fi
 
@@ -60,9 +60,9 @@ edk2_build NavoPkg/tests/uefi/NavoTestPkg.dsc NavoTest
 
 # install SRC DEST: copies only a changed file, so that its time stays.
 install_efi() { cmp -s "$1" "$2" 2>/dev/null || cp "$1" "$2"; }
-# The two tools go to build/efi/ (what a USB stick gets); the test package's
+# The tools go to build/efi/ (what a USB stick gets); the test package's
 # modules to build/efi/test/.
-for name in NAVO.efi CHKSUM.efi; do
+for name in NAVO.efi CHKSUM.efi NAVOREC.efi; do
   f="$WS/Build/Navo/${TARGET}_GCC5/X64/$name"
   [ -f "$f" ] && install_efi "$f" "$OUT/$name"
 done

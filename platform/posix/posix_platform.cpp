@@ -1,5 +1,5 @@
-// The console and file parts of the platform layer over POSIX, for the Linux
-// tools. Text is UCS-2 inside and UTF-8 outside, file names pass through as
+// The console, file and clock parts of the platform layer over POSIX, for the
+// Linux tools. Text is UCS-2 inside and UTF-8 outside, file names pass through as
 // the bytes they are (byte_names.h); the console turns the firmware's "\r\n"
 // line ends into "\n".
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "platform/platform.h"
@@ -147,6 +148,30 @@ int PlatIsFile(const PlatChar16 *Name) {
   if (Name == nullptr) return 0;
   struct stat st {};
   return ::stat(BytesFromUcs2(Name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// The system clock, which Linux keeps in UTC whatever the board's clock holds.
+PlatStatus PlatGetTime(PlatTime *Time) {
+  if (Time == nullptr) return PLAT_INVALID_PARAMETER;
+  const std::time_t now = std::time(nullptr);
+  struct tm utc {};
+  if (now == static_cast<std::time_t>(-1) || ::gmtime_r(&now, &utc) == nullptr) return PLAT_DEVICE_ERROR;
+  Time->Year = static_cast<uint16_t>(utc.tm_year + 1900);
+  Time->Month = static_cast<uint8_t>(utc.tm_mon + 1);
+  Time->Day = static_cast<uint8_t>(utc.tm_mday);
+  Time->Hour = static_cast<uint8_t>(utc.tm_hour);
+  Time->Minute = static_cast<uint8_t>(utc.tm_min);
+  Time->Second = static_cast<uint8_t>(utc.tm_sec);
+  Time->IsUtc = 1;
+  return PLAT_SUCCESS;
+}
+
+// The firmware's tables are the kernel's here; navo-board reads what it made of
+// them in /sys/class/dmi/id.
+PlatStatus PlatGetSmbiosTable(const uint8_t **Table, uint64_t *Length) {
+  if (Table != nullptr) *Table = nullptr;
+  if (Length != nullptr) *Length = 0;
+  return PLAT_UNSUPPORTED;
 }
 
 }  // extern "C"

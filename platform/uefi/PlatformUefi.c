@@ -1,6 +1,7 @@
 /** @file
   The platform layer over EDK II: the UEFI Shell (files, execute, current
-  directory), boot and runtime services, the console and x86 port I/O.
+  directory), boot and runtime services, the firmware's configuration tables,
+  the console and x86 port I/O.
 
   GCC5 X64 is LP64 while EDK II's UINT64 is `unsigned long long`; the two are
   the same size, so pointers to 64-bit counts are passed through a local copy
@@ -9,6 +10,8 @@
 
 #include <Uefi.h>
 #include <Guid/FileInfo.h>
+#include <Guid/SmBios.h>
+#include <IndustryStandard/SmBios.h>
 #include <Library/BaseLib.h>
 #include <Library/BaseMemoryLib.h>
 #include <Library/IoLib.h>
@@ -256,6 +259,16 @@ PlatGetCurDir (
   return (const PlatChar16 *)ShellGetCurrentDir (NULL);
 }
 
+int
+PlatIsOlderShell (
+  VOID
+  )
+{
+  // ShellLib falls back to the older shell's interface when it finds no UEFI
+  // Shell protocol.
+  return gEfiShellProtocol == NULL;
+}
+
 /* The nested shell that runs a command line prints its banner and mapping
    table first unless the line starts with these options; with them the screen
    shows only what the command itself prints. A shell that runs the line in
@@ -353,6 +366,91 @@ PlatStall (
   )
 {
   gBS->Stall ((UINTN)Microseconds);
+}
+
+PlatStatus
+PlatGetTime (
+  PlatTime  *Time
+  )
+{
+  EFI_TIME    Now;
+  EFI_STATUS  Status;
+
+  if (Time == NULL) {
+    return EFI_INVALID_PARAMETER;
+  }
+
+  Status = gRT->GetTime (&Now, NULL);
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  Time->Year   = Now.Year;
+  Time->Month  = Now.Month;
+  Time->Day    = Now.Day;
+  Time->Hour   = Now.Hour;
+  Time->Minute = Now.Minute;
+  Time->Second = Now.Second;
+  // EFI_UNSPECIFIED_TIMEZONE (local time) is not UTC, nor is any other offset.
+  Time->IsUtc = (uint8_t)(Now.TimeZone == 0);
+  return EFI_SUCCESS;
+}
+
+STATIC
+VOID *
+FindConfigurationTable (
+  EFI_GUID  *Guid
+  )
+{
+  UINTN  Index;
+
+  for (Index = 0; Index < gST->NumberOfTableEntries; Index++) {
+    if (CompareGuid (&gST->ConfigurationTable[Index].VendorGuid, Guid)) {
+      return gST->ConfigurationTable[Index].VendorTable;
+    }
+  }
+
+  return NULL;
+}
+
+PlatStatus
+PlatGetSmbiosTable (
+  const uint8_t  **Table,
+  uint64_t       *Length
+  )
+{
+  SMBIOS_TABLE_3_0_ENTRY_POINT  *Entry3;
+  SMBIOS_TABLE_ENTRY_POINT      *Entry2;
+
+  if ((Table == NULL) || (Length == NULL)) {
+    return EFI_INVALID_PARAMETER;
+  }
+
+  *Table  = NULL;
+  *Length = 0;
+  //
+  // An entry point without its anchor is not one, whatever GUID it was
+  // published under: its address and length would point anywhere.
+  //
+  Entry3 = FindConfigurationTable (&gEfiSmbios3TableGuid);
+  if ((Entry3 != NULL) && (CompareMem (Entry3->AnchorString, "_SM3_", 5) == 0) &&
+      (Entry3->TableAddress != 0))
+  {
+    *Table  = (const uint8_t *)(UINTN)Entry3->TableAddress;
+    *Length = Entry3->TableMaximumSize;
+    return EFI_SUCCESS;
+  }
+
+  Entry2 = FindConfigurationTable (&gEfiSmbiosTableGuid);
+  if ((Entry2 != NULL) && (CompareMem (Entry2->AnchorString, "_SM_", 4) == 0) &&
+      (Entry2->TableAddress != 0))
+  {
+    *Table  = (const uint8_t *)(UINTN)Entry2->TableAddress;
+    *Length = Entry2->TableLength;
+    return EFI_SUCCESS;
+  }
+
+  return EFI_NOT_FOUND;
 }
 
 /* ---- Hardware ------------------------------------------------------------- */

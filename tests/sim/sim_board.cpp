@@ -593,6 +593,18 @@ PlatStatus Shell::ExecuteInShell(std::u16string_view line) {
   return RunCommandLine(line.substr(start));
 }
 
+void Memory::SetSmbiosTable(std::string_view bytes) {
+  // new[0] still gives a block of its own, which an empty table's reader must not touch.
+  smbios_.reset(new uint8_t[bytes.size()]);
+  std::memcpy(smbios_.get(), bytes.data(), bytes.size());
+  smbios_size_ = bytes.size();
+}
+
+const uint8_t *Memory::SmbiosTable(uint64_t *length) const {
+  *length = smbios_size_;
+  return smbios_.get();
+}
+
 const uint8_t *Memory::Map(uint64_t address, uint64_t length) {
   requests_.push_back({address, length});
   if (address < kLegacyBase || length > kLegacySize || address - kLegacyBase > kLegacySize - length) {
@@ -602,6 +614,12 @@ const uint8_t *Memory::Map(uint64_t address, uint64_t length) {
 }
 
 // ---- Ports ----------------------------------------------------------------------
+
+PlatStatus Ports::ReadClock(PlatTime *time) const {
+  if (clock_failure_) return *clock_failure_;
+  *time = clock_;
+  return PLAT_SUCCESS;
+}
 
 uint8_t Ports::Read8(uint16_t port) {
   uint8_t value = 0xFF;
@@ -823,6 +841,8 @@ int PlatIsFile(const PlatChar16 *Name) {
 
 const PlatChar16 *PlatGetCurDir(void) { return Board::Current().shell().CurDirText(); }
 
+int PlatIsOlderShell(void) { return Board::Current().shell().Mode() == sim::ShellMode::OlderShell; }
+
 PlatStatus PlatExecute(const PlatChar16 *CommandLine, PlatStatus *CommandStatus) {
   Board &b = Board::Current();
   sim::Shell &s = b.shell();
@@ -864,6 +884,21 @@ PlatStatus PlatGetVariable(const PlatChar16 *Name, const PlatGuid *Vendor, uint6
 }
 
 void PlatStall(uint64_t Microseconds) { Board::Current().ports().Stall(Microseconds); }
+
+PlatStatus PlatGetTime(PlatTime *Time) {
+  if (Time == nullptr) return PLAT_INVALID_PARAMETER;
+  return Board::Current().ports().ReadClock(Time);
+}
+
+PlatStatus PlatGetSmbiosTable(const uint8_t **Table, uint64_t *Length) {
+  if (Table == nullptr || Length == nullptr) return PLAT_INVALID_PARAMETER;
+  *Table = Board::Current().memory().SmbiosTable(Length);
+  if (*Table == nullptr) {
+    *Length = 0;
+    return PLAT_NOT_FOUND;
+  }
+  return PLAT_SUCCESS;
+}
 
 uint8_t PlatIoRead8(uint16_t Port) { return Board::Current().ports().Read8(Port); }
 

@@ -315,8 +315,9 @@ class Shell {
   std::function<void(Board &, std::string_view what)> on_mutation_;
 };
 
-// I/O ports with the devices behind them (the EC), the reset port, and the
-// stall timer. Reads nobody claims give 0xFF. A write of 0x0E to 0xCF9 is a reset.
+// I/O ports with the devices behind them (the EC), the reset port, the stall
+// timer and the real-time clock. Reads nobody claims give 0xFF. A write of 0x0E
+// to 0xCF9 is a reset.
 class Ports {
  public:
   explicit Ports(Board &board) : board_(board) {}
@@ -335,11 +336,16 @@ class Ports {
   const std::vector<uint64_t> &Stalls() const { return stalls_; }
   uint64_t StalledUs() const { return stalled_us_; }
   void ClearStalls() { stalls_.clear(); }
+  // The clock GetTime reads; it stands still (stalls do not move it). By
+  // default 2026-12-10 14:27:16 local time. A failure makes every read fail.
+  void SetClock(PlatTime time) { clock_ = time; }
+  void SetClockFailure(std::optional<PlatStatus> status) { clock_failure_ = status; }
 
   // ---- used by the platform functions ----
   uint8_t Read8(uint16_t port);
   void Write8(uint16_t port, uint8_t value);
   void Stall(uint64_t microseconds);
+  PlatStatus ReadClock(PlatTime *time) const;
 
  private:
   Board &board_;
@@ -350,9 +356,12 @@ class Ports {
   std::function<void(Board &)> on_reset_;
   uint64_t stalled_us_ = 0;
   std::vector<uint64_t> stalls_;
+  PlatTime clock_{2026, 12, 10, 14, 27, 16, 0};
+  std::optional<PlatStatus> clock_failure_;
 };
 
-// The memory pool and the physical memory a program may map.
+// The memory pool, the physical memory a program may map, and the firmware's
+// SMBIOS table.
 class Memory {
  public:
   Memory();
@@ -381,11 +390,19 @@ class Memory {
   // The physical ranges asked for, (address, length), in order.
   const std::vector<std::pair<uint64_t, uint64_t>> &Requests() const { return requests_; }
 
+  // The SMBIOS structure table the firmware publishes; none by default. It is
+  // held in a block of exactly its size, so that AddressSanitizer catches a
+  // reader that goes past its end.
+  void SetSmbiosTable(std::string_view bytes);
+  void RemoveSmbiosTable() { smbios_.reset(); smbios_size_ = 0; }
+
   // ---- used by the platform functions ----
   void *Allocate(uint64_t size);
   void Free(void *p);
   // Records the request; nullptr unless the range lies in the legacy area.
   const uint8_t *Map(uint64_t address, uint64_t length);
+  // nullptr when no table is published.
+  const uint8_t *SmbiosTable(uint64_t *length) const;
 
  private:
   uint64_t pool_limit_ = UINT64_MAX;
@@ -393,6 +410,8 @@ class Memory {
   std::map<void *, uint64_t> allocations_;
   std::unique_ptr<uint8_t[]> legacy_;
   std::vector<std::pair<uint64_t, uint64_t>> requests_;
+  std::unique_ptr<uint8_t[]> smbios_;
+  uint64_t smbios_size_ = 0;
 };
 
 // Where the ME's HECI protocol is installed, or not.
