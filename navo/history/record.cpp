@@ -165,7 +165,8 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
   // The first bytes of a record, cut before its format version.
   if (!line.empty() && kHead.starts_with(line)) return CutRecord(ended);
   if (!line.starts_with(kHead)) {
-    return Verdict(LineVerdict::NotARecord, line.empty() ? "an empty line"sv : "it does not begin with \"NAVOREC \""sv);
+    return Verdict(LineVerdict::NotARecord,
+                   line.empty() ? "an empty line"sv : "it does not begin with \"NAVOREC \""sv);
   }
   if (!ended) return CutRecord(ended);
 
@@ -180,11 +181,14 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
     if (fields_at == line.size() + 1 && digits != 0 && version[0] != '0') return CutRecord(ended);
     return Verdict(LineVerdict::Malformed, "no format version after \"NAVOREC\""sv);
   }
-  if (version != "1"sv) return Verdict(LineVerdict::NewerFormat, "a format version this reader does not know"sv, version);
+  if (version != "1"sv)
+    return Verdict(LineVerdict::NewerFormat, "a format version this reader does not know"sv, version);
   static_assert(kFormatVersion == 1, "the version text above");
 
-  for (const char c : line)
-    if (static_cast<uint8_t>(c) < 0x20 || static_cast<uint8_t>(c) > 0x7E) return Verdict(LineVerdict::Damaged, "it holds a byte no record holds"sv);
+  for (const char c : line) {
+    if (static_cast<uint8_t>(c) < 0x20 || static_cast<uint8_t>(c) > 0x7E)
+      return Verdict(LineVerdict::Damaged, "it holds a byte no record holds"sv);
+  }
 
   // Values hold no blank, so " crc=" can only be the last field.
   const std::size_t crc_at = FindLast(line, kCrcKey);
@@ -206,14 +210,16 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
   constexpr uint32_t kEventBit = 1u << kFieldCount;
   uint32_t seen = 0;
   std::span<char> room = storage;
-  const std::string_view fields = crc_at >= fields_at ? line.substr(fields_at, crc_at - fields_at) : std::string_view{};
+  const std::string_view fields =
+      crc_at >= fields_at ? line.substr(fields_at, crc_at - fields_at) : std::string_view{};
   for (std::size_t at = 0; !fields.empty() && at <= fields.size();) {
     std::size_t end = FindChar(fields, ' ', at);
     if (end == std::string_view::npos) end = fields.size();
     const std::string_view token = fields.substr(at, end - at);
     at = end + 1;
     const std::size_t equals = FindChar(token, '=', 0);
-    if (equals == std::string_view::npos) return Verdict(LineVerdict::Malformed, "a field that is not key=value"sv, token);
+    if (equals == std::string_view::npos)
+      return Verdict(LineVerdict::Malformed, "a field that is not key=value"sv, token);
     const std::string_view key = token.substr(0, equals);
     const std::string_view value = token.substr(equals + 1);
     if (key == "event"sv) {
@@ -236,12 +242,13 @@ ParsedRecord ParseRecordLine(std::string_view line, bool ended, std::span<char> 
         return Verdict(LineVerdict::Malformed, "more than the reader has room for"sv, key);
     }
   }
-  if ((seen & kEventBit) == 0) return Verdict(LineVerdict::Malformed, "a key missing"sv, "event");
+  if ((seen & kEventBit) == 0) return Verdict(LineVerdict::Malformed, "a key missing"sv, "event"sv);
   for (std::size_t i = 0; i < kFieldCount; ++i) {
     const bool carried = !kRecordFields[i].image || CarriesImage(r.event);
     const bool there = (seen & 1u << i) != 0;
     if (carried && !there) return Verdict(LineVerdict::Malformed, "a key missing"sv, kRecordFields[i].key);
-    if (!carried && there) return Verdict(LineVerdict::Malformed, "a key its event does not carry"sv, kRecordFields[i].key);
+    if (!carried && there)
+      return Verdict(LineVerdict::Malformed, "a key its event does not carry"sv, kRecordFields[i].key);
   }
   return parsed;
 }

@@ -24,9 +24,10 @@ constexpr uint64_t kAppended = 0;
 constexpr uint64_t kNotAppended = 1;
 
 constexpr char16_t kHistoryName[] = u"\\HISTORY.TXT";
-// A mapping's name with its colon; real ones are a few characters ("FS0:").
+// A mapping's name; real ones are a few characters ("FS0").
 constexpr std::size_t kMaxMappingChars = 64;
-constexpr std::size_t kHistoryPathChars = kMaxMappingChars + sizeof kHistoryName / sizeof(char16_t);
+// The name, its colon, "\HISTORY.TXT" and the NUL.
+constexpr std::size_t kHistoryPathChars = kMaxMappingChars + 1 + sizeof kHistoryName / sizeof(char16_t);
 
 // One field's text, cut at N bytes (Full() tells).
 template <std::size_t N>
@@ -64,7 +65,7 @@ class Text {
   bool Full() const { return full_; }
 
  private:
-  char data_[N];
+  char data_[N] = {};
   std::size_t length_ = 0;
   bool full_ = false;
 };

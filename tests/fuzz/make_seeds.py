@@ -205,17 +205,12 @@ write("board_signature", "near-misses", b"$$ZA$$VE$$ZAN$VEK-$$ZAN_")
 
 # ---- SMBIOS: the structure table's bytes -------------------------------------------------
 def smbios(stype, body, strings=()):
-    data = bytes([stype, 4 + len(body)]) + b"\x34\x12" + body
-    return data + (b"".join(s + b"\0" for s in strings) if strings else b"\0") + b"\0"
+    return bytes([stype, 4 + len(body)]) + b"\x34\x12" + body + b"".join(t + b"\0" for t in strings) + b"\0" * (
+        1 if strings else 2)
 
 
-UUID = bytes(range(0x10, 0x20))
-SYSTEM = smbios(1, b"\x01\x02\x03\x04" + UUID + b"\x06\x00\x00", [b"ZAN", b"Q420", b"1.0", b"SN0042"])
-BIOS = smbios(0, b"\x01\x02\x00\xf0\x03\x00", [b"ZAN", b"Q420 1.07", b"12/10/2026"])
-END = smbios(127, b"")
-write("smbios", "whole", smbios(4, b"\x01\x02", [b"CPU"]) + BIOS + SYSTEM + END)
-write("smbios", "no-strings", smbios(2, b"\0\0") + SYSTEM)
-write("smbios", "uuid-unset", smbios(1, b"\x01\x00\x00\x02" + b"\xff" * 16, [b"A", b"B"]))
-write("smbios", "version-2.0", smbios(1, b"\x01\x02\x00\x03", [b"A", b"B", b"C"]))
-write("smbios", "after-end", BIOS + END + SYSTEM)
-write("smbios", "cut", BIOS + SYSTEM[:-1])
+SYSTEM = smbios(1, b"\x01\x02\x03\x04" + bytes(range(16, 32)), [b"ZAN", b"Q420", b"1.0", b"SN0042"])
+BIOS = smbios(0, b"\x01\x02\x00\xf0\x03\x00", [b"ZAN", b"Q420 1.07"])
+for name, table in (("whole", BIOS + SYSTEM + smbios(127, b"")), ("no-strings", smbios(2, b"\0\0") + SYSTEM),
+                    ("version-2.0", smbios(1, b"\x01\x02\x00\x03", [b"A", b"B", b"C"])), ("cut", BIOS + SYSTEM[:-1])):
+    write("smbios", name, table)

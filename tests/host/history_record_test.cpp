@@ -14,12 +14,6 @@ using history::Event;
 using history::LineVerdict;
 using history::Record;
 
-// Every text field, in the order of the struct.
-constexpr std::string_view Record::*kTextFields[] = {
-    &Record::time,  &Record::source, &Record::vendor,        &Record::product, &Record::serial, &Record::uuid,
-    &Record::bios,  &Record::kind,   &Record::board,         &Record::image,   &Record::image_version,
-    &Record::size,  &Record::sum32,  &Record::sum16,         &Record::decision, &Record::status};
-
 std::string Format(const Record &r) {
   std::string out(history::kMaxRecordBytes, '\0');
   out.resize(history::FormatRecord(r, out));
@@ -31,9 +25,12 @@ history::ParsedRecord Parse(std::string_view line, bool ended, std::vector<char>
   return history::ParseRecordLine(line, ended, storage);
 }
 
-void ExpectSameFields(const Record &got, const Record &want, const std::string &what) {
-  EXPECT_EQ(got.event, want.event) << what;
-  for (auto member : kTextFields) EXPECT_EQ(got.*member, want.*member) << what;
+// A whole line read and written anew: with the writer's lines fixed below,
+// the same line again means every field came back to its place.
+std::string ReadAndWriteAgain(std::string_view line) {
+  std::vector<char> storage;
+  const auto parsed = Parse(line.substr(0, line.size() - 2), true, storage);
+  return parsed.verdict == LineVerdict::Whole ? Format(parsed.record) : std::string(parsed.why);
 }
 
 const Record kBefore{Event::Before, "2026-12-10T14:27:16", "stick", "Maker GmbH", "Q420TM07", "SN%001",
@@ -59,10 +56,7 @@ TEST(HistoryRecord, WritesTheFormatsLine) {
   };
   for (const auto &c : cases) {
     EXPECT_EQ(Format(c.record), c.line);
-    std::vector<char> storage;
-    const auto parsed = Parse(c.line.substr(0, c.line.size() - 2), true, storage);
-    ASSERT_EQ(parsed.verdict, LineVerdict::Whole) << parsed.why;
-    ExpectSameFields(parsed.record, c.record, std::string(c.line));
+    EXPECT_EQ(ReadAndWriteAgain(c.line), c.line);
   }
 }
 
@@ -76,29 +70,22 @@ TEST(HistoryRecord, RoundTripsEveryFieldAndByte) {
       {Event::After, every_byte, "", "", "", "", "", "", "", "", "", "", "", "", "", "none", "1"},
       {Event::Flash, "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""},
   };
+  // The encoding is one-to-one: the same line again is the same fields.
   for (const Record &r : cases) {
     const std::string line = Format(r);
-    ASSERT_GE(line.size(), 2u);
     ASSERT_TRUE(line.ends_with("\r\n"));
-    const std::string_view text(line.data(), line.size() - 2);
-    for (const char c : text) ASSERT_TRUE(c >= 0x20 && c <= 0x7E) << line;
-    std::vector<char> storage;
-    const auto parsed = Parse(text, true, storage);
-    ASSERT_EQ(parsed.verdict, LineVerdict::Whole) << line << parsed.why;
-    ExpectSameFields(parsed.record, r, line);
+    for (const char c : line.substr(0, line.size() - 2)) ASSERT_TRUE(c >= 0x20 && c <= 0x7E) << line;
+    EXPECT_EQ(ReadAndWriteAgain(line), line);
   }
 }
 
 TEST(HistoryRecord, RefusesWhatItCannotWrite) {
-  Record flash_with_image = kFlash;
-  flash_with_image.image = "X.BIN";
+  // A flash record with an image field: HistoryFile.ReturnsTheFailingCallsStatus.
   Record too_long = kBefore;
   const std::string serial(history::kMaxRecordBytes / 3, '\x01');  // three bytes each, encoded
   too_long.serial = serial;
-  for (const Record &r : {flash_with_image, too_long}) {
-    std::string out(4 * history::kMaxRecordBytes, '\0');
-    EXPECT_EQ(history::FormatRecord(r, out), 0u);
-  }
+  std::string room(4 * history::kMaxRecordBytes, '\0');
+  EXPECT_EQ(history::FormatRecord(too_long, room), 0u);
   // Room for the line and not a byte more is enough; one byte less is nothing.
   const std::size_t length = Format(kBefore).size();
   std::string out(length, '\0');
@@ -119,6 +106,9 @@ TEST(HistoryRecord, NamesEveryLineThatIsNotWhole) {
   const std::string before_fields =
       "NAVOREC 1 event=before time= source= vendor= product= serial= uuid= bios= kind= board= image= "
       "image_version= size= sum32= sum16= decision=";
+  const std::string any_order =
+      "NAVOREC 1 status=1 board=1.2.3.4 kind=ME bios= uuid= serial= product= vendor= source= time= event=flash "
+      "crc=83A0E19F";
   const std::string long_line = "NAVOREC 1 event=flash time= source= vendor= product= serial=" +
                                 std::string(2100, 'A') + " uuid= bios= kind= board= status=0 crc=E3AAB9BD";
   const struct {
@@ -128,29 +118,19 @@ TEST(HistoryRecord, NamesEveryLineThatIsNotWhole) {
     std::string_view key;
   } cases[] = {
       {whole, true, LineVerdict::Whole, ""},
-      {"NAVOREC 1 status=1 board=1.2.3.4 kind=ME bios= uuid= serial= product= vendor= source= time= event=flash "
-       "crc=83A0E19F",
-       true, LineVerdict::Whole, ""},
-      // Cut: the file ends inside the line, or a later append ended it early.
-      {whole, false, LineVerdict::Cut, ""},
-      {"NAV", false, LineVerdict::Cut, ""},
-      {"NAVOREC", true, LineVerdict::Cut, ""},
-      {"NAVOREC 1", true, LineVerdict::Cut, ""},
-      {whole.substr(0, 40), true, LineVerdict::Cut, ""},
-      {whole.substr(0, whole.size() - 1), true, LineVerdict::Cut, ""},
-      {whole.substr(0, whole.size() - 9), true, LineVerdict::Cut, ""},
+      {any_order, true, LineVerdict::Whole, ""},
+      // Cut (every cut point: HistoryFile.ACutAtEveryByteOfTheLastRecord), before any other verdict.
       {"NAVOREC 2 a newer line", false, LineVerdict::Cut, ""},
+      {"NAVOREC 10", true, LineVerdict::Cut, ""},
       // Damaged: the CRC or the bytes.
       {scrambled, true, LineVerdict::Damaged, ""},
       {with_nul, true, LineVerdict::Damaged, ""},
       {lower_crc, true, LineVerdict::Damaged, ""},
       {whole + "0", true, LineVerdict::Damaged, ""},
-      {whole + "\r", true, LineVerdict::Damaged, ""},
       // Malformed: CRC right, fields wrong.
       {before_fields + " crc=8B6E6502", true, LineVerdict::Malformed, "status"},
       {before_fields + " status=0 event=after crc=23BDC970", true, LineVerdict::Malformed, "event"},
       {before_fields + " status=0 colour=red crc=70549F5C", true, LineVerdict::Malformed, "colour"},
-      {before_fields + "  status=0 crc=C032F75C", true, LineVerdict::Malformed, ""},
       {before_fields + " status=0 junk crc=861FD81E", true, LineVerdict::Malformed, "junk"},
       {"NAVOREC 1 event=flash time= source= vendor= product= serial= uuid= bios= kind= board= image=X.BIN "
        "status=0 crc=CB4231CA",
@@ -158,24 +138,16 @@ TEST(HistoryRecord, NamesEveryLineThatIsNotWhole) {
       {"NAVOREC 1 event=before time= source= vendor= product= serial=SN%2 uuid= bios= kind= board= image= "
        "image_version= size= sum32= sum16= decision= status=0 crc=7C267FE6",
        true, LineVerdict::Malformed, "serial"},
-      {"NAVOREC 1 event=before time= source= vendor= product= serial=SN%2a uuid= bios= kind= board= image= "
-       "image_version= size= sum32= sum16= decision= status=0 crc=1580C307",
-       true, LineVerdict::Malformed, "serial"},
       {"NAVOREC 1 event=during time= source= vendor= product= serial= uuid= bios= kind= board= image= "
        "image_version= size= sum32= sum16= decision= status=0 crc=CA6300B7",
        true, LineVerdict::Malformed, "during"},
       {"NAVOREC 1 crc=F3FA49D9", true, LineVerdict::Malformed, "event"},
       {"NAVOREC 01 event=flash crc=836324A9", true, LineVerdict::Malformed, ""},
-      {"NAVOREC x", true, LineVerdict::Malformed, ""},
       {long_line, true, LineVerdict::Malformed, ""},
       // Another format version, or no record at all.
       {"NAVOREC 2 whatever it holds", true, LineVerdict::NewerFormat, "2"},
-      {"NAVOREC 10", true, LineVerdict::Cut, ""},
-      {"NAVOREC 10 x", true, LineVerdict::NewerFormat, "10"},
       {"", true, LineVerdict::NotARecord, ""},
-      {"hello", false, LineVerdict::NotARecord, ""},
-      {"navorec 1 event=flash", true, LineVerdict::NotARecord, ""},
-      {"NAVOREC1 event=flash", true, LineVerdict::NotARecord, ""},
+      {"NAVOREC1 event=flash", false, LineVerdict::NotARecord, ""},
       {"\xFF\xFENAVOREC 1", true, LineVerdict::NotARecord, ""},
   };
   for (const auto &c : cases) {
@@ -187,35 +159,7 @@ TEST(HistoryRecord, NamesEveryLineThatIsNotWhole) {
   }
   // The storage a reader gives is all that is written to.
   std::vector<char> small(4, '\0');
-  EXPECT_EQ(history::ParseRecordLine(
-                "NAVOREC 1 status=1 board=1.2.3.4 kind=ME bios= uuid= serial= product= vendor= source= time= "
-                "event=flash crc=83A0E19F",
-                true, small)
-                .verdict,
-            LineVerdict::Malformed);
-}
-
-TEST(HistoryRecord, SplitsLinesAsWritten) {
-  const struct {
-    std::string_view bytes;
-    std::vector<std::pair<std::string_view, bool>> lines;
-  } cases[] = {
-      {"", {}},
-      {"a\r\nb\r\n", {{"a", true}, {"b", true}}},
-      {"a\nb", {{"a", true}, {"b", false}}},
-      {"a\r", {{"a", false}}},
-      {"\r\n\r\r\n", {{"", true}, {"\r", true}}},
-  };
-  for (const auto &c : cases) {
-    history::LineCursor cursor{c.bytes};
-    history::HistoryLine line{};
-    std::vector<std::pair<std::string_view, bool>> got;
-    while (history::NextLine(&cursor, &line)) {
-      EXPECT_EQ(line.number, got.size() + 1);
-      got.emplace_back(line.text, line.ended);
-    }
-    EXPECT_EQ(got, c.lines) << c.bytes;
-  }
+  EXPECT_EQ(history::ParseRecordLine(any_order, true, small).verdict, LineVerdict::Malformed);
 }
 
 }  // namespace

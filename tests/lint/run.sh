@@ -60,7 +60,7 @@ done
 EDK2="$ROOT/.cache/edk2"
 if [ -d "$EDK2/MdePkg/Include" ]; then
   echo "== clang-tidy: UEFI layer"
-  for f in platform/uefi/*.c navo/app/*.c chksum/app/*.c; do
+  for f in platform/uefi/*.c navo/app/*.c navo/recorder/app/*.c chksum/app/*.c; do
     clang-tidy --quiet -checks=-performance-no-int-to-ptr "$f" -- -x c -std=gnu11 -fshort-wchar \
       -ffreestanding -I. -I"$EDK2/MdePkg/Include" -I"$EDK2/MdePkg/Include/X64" \
       -I"$EDK2/ShellPkg/Include" -I"$EDK2/MdeModulePkg/Include" >>"$report" 2>/dev/null
@@ -83,7 +83,7 @@ cppcheck --project="$BUILD/compile_commands.json" --library=googletest \
 cppcheck --enable=warning,performance,portability,style --std=c11 --inline-suppr -q \
   --suppressions-list=tests/lint/cppcheck-suppressions.txt -I . \
   --template='{file}:{line}: {severity}: {message} [{id}]' \
-  platform/uefi/*.c platform/uefi/*.cpp navo/app/*.c chksum/app/*.c 2>>"$cppcheck_out" ||
+  platform/uefi/*.c platform/uefi/*.cpp navo/app/*.c navo/recorder/app/*.c chksum/app/*.c 2>>"$cppcheck_out" ||
   echo "cppcheck: failed to run over the UEFI layer" >>"$cppcheck_out"
 checks=$(sed "s|^$ROOT/||" "$cppcheck_out" | sort -u)
 
