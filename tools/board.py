@@ -2,11 +2,12 @@
 """A virtual board for trying the tools by hand (`make run`, tools/run.sh).
 
 Copies the technician's stick (`make usb`: the UEFI Shell as \\EFI\\BOOT\\BOOTX64.EFI, NAVO.efi,
-CHKSUM.efi, README.TXT, EXAMPLES\\) and adds stand-ins for the information tools (MeInfo.efi,
-TXEInfo.efi) and the maker's GO.nsh, a sample BIOS image, a few sample files and BOARD.TXT. Boots
-the stick, as the only disk, in QEMU (the build with the emulated board EC when .cache holds one),
-writes the board signature into the legacy BIOS area, runs a short demonstration and then leaves
-the person at the shell prompt. Without a terminal (stdin not a tty, e.g. in CI) it powers off
+NAVOREC.efi, CHKSUM.efi, README.TXT, EXAMPLES\\) and adds stand-ins for the information tools
+(MeInfo.efi, TXEInfo.efi), the maker's GO.nsh (the kit's template with a stand-in flash), a sample
+BIOS image, a few sample files and BOARD.TXT. Boots the stick, as the only disk, in QEMU (the
+build with the emulated board EC when .cache holds one, and the board's SMBIOS identity), writes
+the board signature into the legacy BIOS area, runs a short demonstration and then leaves the
+person at the shell prompt. Without a terminal (stdin not a tty, e.g. in CI) it powers off
 after the demonstration and prints the rendered session.
 
     tools/board.py [--batch] [--no-demo] [--keep-mode]
@@ -28,13 +29,17 @@ REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 sys.path.insert(0, str(REPO / "tests" / "shared"))
 
-from fw_images import SAMPLE_NAME, sample_bios_image  # noqa: E402,F401  (the sample image is shared)
-from harness import (BUILD, SYSTEM_QEMU, DiskImage, E2EError, Machine, ec_qemu, kit_image)  # noqa: E402
+from fw_images import SAMPLE_NAME, SAMPLE_VERSION, sample_bios_image  # noqa: E402,F401  (shared)
+from harness import (BUILD, SYSTEM_QEMU, DiskImage, E2EError, Machine, ec_qemu, kit_image,  # noqa: E402
+                     read_image_file)
 
 BOARD_ME_VERSION = "12.0.49.1534"
 # What TXEInfo.efi reports, so that the kit's TXE examples run here too.
 BOARD_TXE_VERSION = "4.0.25.1350"
 IMAGE_NAME = SAMPLE_NAME
+IMAGE_ME_VERSION = ".".join(map(str, SAMPLE_VERSION))
+# The board's identity in SMBIOS (type 1), which the service history records.
+SMBIOS = {"manufacturer": "ZAN Corp.", "product": "Q420TM", "serial": "VB 0815"}
 CTRL_RIGHT_BRACKET = b"\x1d"
 
 MEINFO_TEXT = f"""Intel(R) MEInfo Version: 12.0.10.1127
@@ -54,10 +59,28 @@ Copyright(C) 2005 - 2019, Intel Corporation. All rights reserved.
 FW Version:                          {BOARD_TXE_VERSION}
 """
 
-GO_NSH = """@echo -off
-echo "GO.nsh %1: the maker's script flashes BIOS and ME firmware here."
-echo "(stand-in on the virtual board: nothing is written)"
-"""
+# The stand-in flash, in place of the maker's commands in the kit's GO.nsh template: the board's
+# stand-in MeInfo.efi reports the image's version from then on, as a board does after a flash
+# that took.
+FLASH_LINES = [
+    'echo "GO.nsh %1: the maker\'s script flashes BIOS and ME firmware here."',
+    f'echo "(stand-in on the virtual board: MeInfo.efi now reports {IMAGE_ME_VERSION})"',
+    f'echo "FW Version:                          {IMAGE_ME_VERSION} H" >a MeInfo.out',
+    "set -v GO_STATUS %lasterror%",
+]
+FLASH_BEGIN = "# ---- the maker's flash commands"
+FLASH_END = "# ---- end of the maker's flash commands"
+
+
+def go_nsh() -> str:
+    """EXAMPLES\\GO.nsh as the kit ships it, with the stand-in flash between its markers."""
+    lines = read_image_file(kit_image(), "EXAMPLES/GO.nsh").decode("ascii").split("\r\n")
+    begin = [i for i, line in enumerate(lines) if line.startswith(FLASH_BEGIN)]
+    end = [i for i, line in enumerate(lines) if line.startswith(FLASH_END)]
+    if len(begin) != 1 or len(end) != 1 or begin[0] > end[0]:
+        raise E2EError("the kit's EXAMPLES\\GO.nsh has no one place for the maker's flash commands")
+    return "\r\n".join(lines[:begin[0] + 1] + FLASH_LINES + lines[end[0]:])
+
 
 BOARD_TXT = """Virtual ZAN board (QEMU + OVMF), booted from a copy of the technician's stick
 
@@ -71,10 +94,14 @@ Added for this board:
 MeInfo.efi   stand-in: prints MeInfo.out, ends with the hex status in MeInfo.sts;
              with an argument -x it uses MeInfo_x.out / MeInfo_x.sts
 TXEInfo.efi  stand-in, the same with TXEInfo.*
-GO.nsh       stand-in for the maker's update script
+GO.nsh       the kit's EXAMPLES\\GO.nsh with a stand-in flash: afterwards
+             MeInfo.efi reports the image's 12.0.64.1551;
+             cp -q MeInfo.org MeInfo.out  puts 12.0.49.1534 back
 Q420TM07.BIN sample BIOS image carrying ME firmware 12.0.64.1551
              (the board's MeInfo.out reports 12.0.49.1534,
              its TXEInfo.out TXE firmware 4.0.25.1350)
+HISTORY.TXT  the service history, once a script has added a record
+             (NAVOREC.efi; serial number "VB 0815")
 
 Examples:
   NAVO.efi -FILEMEVER Q420TM07.BIN
@@ -84,6 +111,9 @@ Examples:
   echo %lasterror%
   NAVO.efi -ECOVRPIN -ON                 (needs the QEMU build with the emulated EC)
   NAVO.efi -ECOVRAUTO                    (the automatic update, three boots)
+  EXAMPLES\\AUTO.nsh Q420TM07.BIN         (the same with the service history;
+  EXAMPLES\\VERIFY.nsh Q420TM07.BIN        after the third boot)
+  type HISTORY.TXT
 """
 
 DEMO = [
@@ -95,19 +125,29 @@ DEMO = [
 ]
 
 
-def board_disk(name: str = "board", directory: Path = BUILD / "run") -> DiskImage:
+def board_disk(name: str = "board", directory: Path = BUILD / "run", folder: str = "") -> DiskImage:
     """A copy of the technician's stick (`make usb`) with the virtual board's extras on it: the
-    board boots the kit as shipped, NAVO.efi and CHKSUM.efi included."""
+    board boots the kit as shipped, NAVO.efi and CHKSUM.efi included. The update's files (the
+    information tools, GO.nsh, the image) go into `folder` ("UPDATE": FS0:\\UPDATE), the root
+    by default."""
     disk = DiskImage(name, directory=directory, base=kit_image())
-    disk.add_standin("MeInfo", output=MEINFO_TEXT, status=0)
-    disk.set_standin("MeInfo", arg="fitver", output="FITC Version: 12.0.64.1551\n", status=0)
-    disk.add_standin("TXEInfo", output=TXEINFO_TEXT, status=0)
-    disk.add_file("GO.nsh", GO_NSH.replace("\n", "\r\n"))
-    disk.add_file(IMAGE_NAME, sample_bios_image())
+    at = f"{folder.strip('/')}/" if folder else ""
+    disk.add_standin("MeInfo", output=MEINFO_TEXT, status=0, directory=folder)
+    disk.set_standin("MeInfo", arg="fitver", output="FITC Version: 12.0.64.1551\n", status=0,
+                     directory=folder)
+    disk.add_file(f"{at}MeInfo.org", MEINFO_TEXT)
+    disk.add_standin("TXEInfo", output=TXEINFO_TEXT, status=0, directory=folder)
+    disk.add_file(f"{at}GO.nsh", go_nsh())
+    disk.add_file(f"{at}{IMAGE_NAME}", sample_bios_image())
     disk.add_file("BOARD.TXT", BOARD_TXT.replace("\n", "\r\n"))
     disk.add_file("SAMPLES/FF70K.BIN", b"\xff" * 70000)
     disk.add_file("SAMPLES/Hello.txt", "Hello from the virtual board.\r\n")
     return disk
+
+
+def smbios_args() -> list[str]:
+    """QEMU's arguments for the board's SMBIOS identity (a comma in a value is doubled)."""
+    return ["-smbios", "type=1," + ",".join(f"{k}={v.replace(',', ',,')}" for k, v in SMBIOS.items())]
 
 
 CONSOLE_MODES = [(80, 50), (100, 31), (80, 25)]  # the serial console's text modes, best first
@@ -154,7 +194,7 @@ def main() -> int:
     interactive = not args.batch and sys.stdin.isatty() and sys.stdout.isatty()
     # The build with the emulated EC when there is one, so that the EC commands work too.
     qemu = os.environ.get("E2E_QEMU") or ec_qemu() or SYSTEM_QEMU
-    extra = ["-device", "zan-ec,pin=off"] if qemu == ec_qemu() else []
+    extra = (["-device", "zan-ec,pin=off"] if qemu == ec_qemu() else []) + smbios_args()
     showing = False
 
     def show(chunk: bytes) -> None:
@@ -164,7 +204,8 @@ def main() -> int:
 
     disk = board_disk()
     disk.build()
-    print(f"virtual board: {disk.path} on {qemu}" + (" (emulated EC)" if extra else " (no EC)"), flush=True)
+    print(f"virtual board: {disk.path} on {qemu}" + (" (emulated EC)" if qemu == ec_qemu() else " (no EC)"),
+          flush=True)
     mode = (80, 50)
     if interactive:
         mode = console_mode(shutil.get_terminal_size(), args.keep_mode)

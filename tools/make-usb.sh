@@ -6,12 +6,12 @@
 # files differ from that commit (tools/utility-version.sh --kit).
 #
 # Environment:
-#   SIGN_KEY, SIGN_CERT  both or neither: sign NAVO.efi and CHKSUM.efi with sbsign
+#   SIGN_KEY, SIGN_CERT  both or neither: sign NAVO.efi, NAVOREC.efi and CHKSUM.efi with sbsign
 #   USB_OUT              output directory (default build/usb)
 #   SOURCE_DATE_EPOCH    time stamp of every file (default: the commit's date)
 #
-# Needs build/efi/NAVO.efi and CHKSUM.efi (make efi), build/efi/shell/Shell.efi and its
-# License.txt (make shell) and build/host/chksum (make host).
+# Needs build/efi/NAVO.efi, NAVOREC.efi and CHKSUM.efi (make efi), build/efi/shell/Shell.efi and
+# its License.txt (make shell) and build/host/chksum (make host).
 #
 # The same commit gives the same zip, SHA256SUMS and image, byte for byte: every file and
 # directory carries one fixed time stamp, entries are sorted, permissions are fixed, zip
@@ -49,8 +49,8 @@ EPOCH="${SOURCE_DATE_EPOCH:-$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || 
 
 EFI="$ROOT/build/efi"
 CHKSUM_LINUX="$ROOT/build/host/chksum"
-for f in "$EFI/NAVO.efi" "$EFI/CHKSUM.efi" "$EFI/shell/Shell.efi" "$EFI/shell/License.txt" \
-         "$CHKSUM_LINUX"; do
+for f in "$EFI/NAVO.efi" "$EFI/NAVOREC.efi" "$EFI/CHKSUM.efi" "$EFI/shell/Shell.efi" \
+         "$EFI/shell/License.txt" "$CHKSUM_LINUX"; do
   [ -f "$f" ] || die "missing ${f#"$ROOT"/} (make efi shell host)"
 done
 if [ -n "${SIGN_KEY:-}" ] || [ -n "${SIGN_CERT:-}" ]; then
@@ -71,7 +71,7 @@ crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 # ---- the stick's files ----------------------------------------------------------------------
 cp "$EFI/shell/Shell.efi" "$STAGE/EFI/BOOT/BOOTX64.EFI"
 cp "$EFI/shell/License.txt" "$STAGE/LICENSES/EDK2.TXT"
-for tool in NAVO.efi CHKSUM.efi; do
+for tool in NAVO.efi NAVOREC.efi CHKSUM.efi; do
   if [ -n "${SIGN_KEY:-}" ]; then
     # sbsign chats on stderr even when it works: show it only when it fails.
     if ! out=$(sbsign --key "$SIGN_KEY" --cert "$SIGN_CERT" --output "$STAGE/$tool" "$EFI/$tool" 2>&1); then
@@ -143,4 +143,4 @@ mv "$IMG.tmp" "$IMG"
 
 (cd "$OUT" && sha256sum "$NAME.img" "$NAME.zip" >"$NAME.SHA256SUMS")
 echo "usb: $IMG"
-echo "usb: $ZIP${SIGN_KEY:+ (NAVO.efi and CHKSUM.efi signed)}"
+echo "usb: $ZIP${SIGN_KEY:+ (NAVO.efi, NAVOREC.efi and CHKSUM.efi signed)}"

@@ -12,10 +12,11 @@
 # wrong..." in place of a version (a version 0.x.x.x, or after an F08
 # line for MeInfo.efi's version text). Read the lines.
 
-# "x%1": see CHECK.nsh (an image called NOTE1.BIN or EXISTS.BIN).
-if "x%1" == "x" then
+# x%1, goto END: see CHECK.nsh (an image called NOTE1.BIN, the older shell).
+set -v FAILED 1
+if x%1 == x then
   echo "Usage: EXAMPLES\VERSIONS.nsh IMAGE"
-  exit /b 1
+  goto END
 endif
 
 # Each reading goes on even when the one before failed; FAILED remembers.
@@ -43,4 +44,7 @@ endif
 if %FAILED% == 1 then
   echo "VERSIONS: a reading failed, see the messages above"
 endif
-exit /b %FAILED%
+:END
+if not x%nonesting% == x then
+  exit /b %FAILED%
+endif

@@ -11,10 +11,11 @@
 # -FILETXEVER in place of -MBMEVER and -FILEMEVER; VERSIONS.nsh says what
 # its status 0 promises and what not.
 
-# "x%1": see CHECK.nsh (an image called NOTE1.BIN or EXISTS.BIN).
-if "x%1" == "x" then
+# x%1, goto END: see CHECK.nsh (an image called NOTE1.BIN, the older shell).
+set -v FAILED 1
+if x%1 == x then
   echo "Usage: EXAMPLES\VERSTXE.nsh IMAGE"
-  exit /b 1
+  goto END
 endif
 
 set -v FAILED 0
@@ -40,4 +41,7 @@ endif
 if %FAILED% == 1 then
   echo "VERSIONS: a reading failed, see the messages above"
 endif
-exit /b %FAILED%
+:END
+if not x%nonesting% == x then
+  exit /b %FAILED%
+endif

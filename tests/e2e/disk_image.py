@@ -195,6 +195,11 @@ def partition_offset(image: Path) -> int:
     return int.from_bytes(entry[8:12], "little") * 512
 
 
+def read_image_file(image: Path, path: str) -> bytes:
+    """The bytes of a file in the first partition of a partitioned image (e.g. the kit's stick)."""
+    return _run_tool(["mcopy", "-i", f"{image}@@{partition_offset(image)}", "-n", _dos_path(path), "-"])
+
+
 def kit_version() -> str:
     """The version in the kit's file names (as tools/make-usb.sh names them for this tree)."""
     proc = subprocess.run([str(REPO / "tools" / "make-usb.sh"), "--version"], stdout=subprocess.PIPE,

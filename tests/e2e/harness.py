@@ -27,7 +27,7 @@ from __future__ import annotations
 
 from board_helpers import GO_NSH, MEINFO_SETUP_GUID, Machine, meinfo_setup_bytes
 from checks import Check, diff, run_standalone
-from disk_image import DiskImage, kit_image, kit_version, partition_offset, require_efi
+from disk_image import DiskImage, kit_image, kit_version, partition_offset, read_image_file, require_efi
 from paths import (BUILD, EC_QEMU, EFI_DIR, KIT_DIR, OVMF_CODE, OVMF_VARS, REPO, STANDIN_EFI,
                    SYSTEM_QEMU, TIMEOUT_SCALE, WORK_DIR, E2EError, default_qemu, ec_qemu)
 from terminal import (KEY_BACKSPACE, KEY_DOWN, KEY_ENTER, KEY_ESC, KEY_LEFT, KEY_RIGHT, KEY_UP,
@@ -36,7 +36,7 @@ from terminal import (KEY_BACKSPACE, KEY_DOWN, KEY_ENTER, KEY_ESC, KEY_LEFT, KEY
 __all__ = [
     "GO_NSH", "MEINFO_SETUP_GUID", "Machine", "meinfo_setup_bytes",
     "Check", "diff", "run_standalone",
-    "DiskImage", "kit_image", "kit_version", "partition_offset", "require_efi",
+    "DiskImage", "kit_image", "kit_version", "partition_offset", "read_image_file", "require_efi",
     "BUILD", "EC_QEMU", "EFI_DIR", "KIT_DIR", "OVMF_CODE", "OVMF_VARS", "REPO", "STANDIN_EFI", "SYSTEM_QEMU",
     "TIMEOUT_SCALE", "WORK_DIR", "E2EError", "default_qemu", "ec_qemu",
     "KEY_BACKSPACE", "KEY_DOWN", "KEY_ENTER", "KEY_ESC", "KEY_LEFT", "KEY_RIGHT", "KEY_UP", "PromptEvent", "Result",

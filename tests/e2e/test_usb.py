@@ -3,11 +3,15 @@
 Each machine boots a copy of the stick image as its only disk, so OVMF starts the stick's own
 \\EFI\\BOOT\\BOOTX64.EFI, plugged in as a removable USB stick. The first takes the copy as it
 is (Debian's QEMU): the tools, the guide and the checksums file. The second is the virtual board
-(tools/board.py, what `make run` boots: the copy with the board's extras, the emulated EC):
-every example script, ME and TXE (on images whose names begin like the shell's `if` keywords),
-the guide's logging recipe, the whole automatic update across three boots, run from the stick's
-root, and twice more with the second start's countdown stopped by ESC: once resumed and once
-backed out with the guide's lines typed at the prompt.
+(tools/board.py, what `make run` boots: the copy with the board's extras, the emulated EC, its
+SMBIOS identity): every example script, ME and TXE (on images whose names begin like the shell's
+`if` keywords), the guide's logging recipe, the whole automatic update across three boots run
+from the stick's root with AUTO.nsh, the maker's GO.nsh made from the kit's template and
+VERIFY.nsh, and twice more with the second start's countdown stopped by ESC: once resumed and
+once backed out with the guide's lines typed at the prompt. The third boots a copy whose
+\\EFI\\BOOT\\BOOTX64.EFI is the older EFI shell, with the update's files in FS0:\\UPDATE, and runs
+the same update there, typed at its prompt. Both leave the service history that navo-history
+reads back from the stick: before, flash and after, with the board's serial number.
 
 The other test builds kits without QEMU: two builds of one commit are byte-identical, a kit signed
 with a key made here verifies, an unsigned one has no signatures, and the image holds exactly the
@@ -17,6 +21,7 @@ zip's files in one FAT32 partition.
 from __future__ import annotations
 
 import hashlib
+import json
 import os
 import re
 import subprocess
@@ -30,13 +35,27 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 import board  # noqa: E402
 from ec_device import EcLog, pin_writes, require_ec_qemu  # noqa: E402
 from expected import BOARD_OK as BANNER, CLOSING, CONTINUE, USAGE, VERSION  # noqa: E402
-from harness import (KEY_ESC, REPO, WORK_DIR, Check, DiskImage, Machine, kit_image,  # noqa: E402
-                     kit_version, partition_offset)
+from harness import (BUILD, KEY_ENTER, KEY_ESC, REPO, WORK_DIR, Check, DiskImage, E2EError,  # noqa: E402
+                     Machine, kit_image, kit_version, partition_offset)
 
 GUIDE = REPO / "kit" / "README.TXT"
 QUICK = REPO / "kit" / "QUICK.TXT"
 YES_NO = re.compile(r"\(Y/N\)\?")
-GO_RAN = "GO.nsh {}: the maker's script flashes BIOS and ME firmware here."
+FLASHED = "the maker's script flashes BIOS and ME firmware here."
+GO_RAN = "GO.nsh {}: " + FLASHED
+# The last line of the kit's GO.nsh template after the board's stand-in flash (status 0).
+GO_DONE = "GO.nsh: the flash ended with status 0: done"
+LATEST = "Your current ME firmware is already latest version."
+PIN_OFF = "FW Override Status: Off"
+OLD_SHELL = Path(__file__).resolve().parent / "oldshell" / "Shell_Full.efi"
+NAVO_HISTORY = BUILD / "host" / "navo-history"
+NOTED = "History: {} record added to FS0:\\HISTORY.TXT"
+# What a technician reads in the records of one whole update on the virtual board, whose stand-in
+# flash took: event, serial, board version, image version, decision, status.
+OLD, NEW = board.BOARD_ME_VERSION, board.IMAGE_ME_VERSION
+UPDATE_RECORDS = [("before", board.SMBIOS["serial"], OLD, NEW, "update", "64"),
+                  ("flash", board.SMBIOS["serial"], NEW, None, None, "0"),
+                  ("after", board.SMBIOS["serial"], NEW, NEW, "same", "69")]
 ME_BOARD = f"ME FW version on the board: {board.BOARD_ME_VERSION}"
 TXE_BOARD = f"TXE FW version on the board: {board.BOARD_TXE_VERSION}"
 KEY_PAGE_UP = b"\x1b[5~"
@@ -63,6 +82,26 @@ def chksums_blocks(text: str) -> dict[str, list[str]]:
         if line.startswith("\\"):
             blocks[line] = lines[i + 1:i + 6]
     return blocks
+
+
+def _history(check: Check, disk: DiskImage, what: str) -> list[tuple]:
+    """The stick's HISTORY.TXT as navo-history reads it back: for each record its event, serial,
+    board and image versions, decision and status (from --json), each also a row of the table."""
+    if not NAVO_HISTORY.is_file():
+        raise E2EError(f"missing {NAVO_HISTORY}: run `make host` first")
+    copy = WORK_DIR / f"{disk.name}.HISTORY.TXT"
+    copy.write_bytes(disk.read_file("HISTORY.TXT"))
+    runs = [subprocess.run([str(NAVO_HISTORY), *form, str(copy)], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, text=True) for form in (["--json"], [])]
+    for p in runs:
+        check.equal(p.returncode, 0, f"{what}: navo-history reads whole records only:\n{p.stdout}")
+    records = [json.loads(line) for line in runs[0].stdout.splitlines()]
+    table = runs[1].stdout.splitlines()[1:]
+    check.equal(len(table), len(records), f"{what}: one table row per record:\n{runs[1].stdout}")
+    for row, r in zip(table, records):
+        check.true(row.split()[1] == r["event"] and f" {r['serial']} " in row, f"{what}: the row {row!r}")
+    return [(r["event"], r["serial"], r["board"], r["image_version"], r["decision"], r["status"])
+            for r in records]
 
 
 def _stick(name: str) -> DiskImage:
@@ -117,15 +156,17 @@ def test_board_jobs_from_stick() -> None:
     log = EcLog("stick")
     disk = _stick("stick")
     # "wait": the shell runs the update's startup.nsh by itself, as on the bench.
-    with Machine(disk, name="stick", qemu=require_ec_qemu(), extra_args=log.device(pin="off"),
-                 startup="wait", timeout=600, usb_stick=True) as m:
+    with Machine(disk, name="stick", qemu=require_ec_qemu(),
+                 extra_args=log.device(pin="off") + board.smbios_args(), startup="wait", timeout=600,
+                 usb_stick=True) as m:
         m.boot()
         check.equal(m.run("echo %homefilesystem%", status=False).lines, ["FS0:"],
                     "the shell is the stick's own")
         m.run_ok("fs0:")
         m.write_legacy_signature()
         # The check-then-update examples: GO.nsh once, on Y only, with the arguments given after
-        # the image, or else "me1" as from the automatic update.
+        # the image, or else "me1" as from the automatic update. Its stand-in flash makes MeInfo.efi
+        # report the image's version; BOARD.TXT's line puts the board's back.
         for command, board_line, go in [
             ("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", ME_BOARD, "me"),
             ("EXAMPLES\\CHECK.nsh Q420TM07.BIN", ME_BOARD, "me1"),
@@ -134,30 +175,47 @@ def test_board_jobs_from_stick() -> None:
             r = m.run(command, answers=[(YES_NO, "y")])
             check.true(board_line in r.lines and "CHECK: update chosen, running GO.nsh" in r.lines,
                        f"{command!r} on Y:\n{r}")
-            check.equal([l for l in r.lines if l.startswith("GO.nsh")], [GO_RAN.format(go)],
+            check.equal([l for l in r.lines if l.startswith("GO.nsh")], [GO_RAN.format(go), GO_DONE],
                         f"GO.nsh run by {command!r}")
+            check.equal([l for l in r.lines if l.startswith("History:")], [NOTED.format("before"),
+                        NOTED.format("flash")], f"records of {command!r}")
             check.status(r, 0)
-        for command, answers, status, said in [
-            ("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", [(YES_NO, "n")], 0,
-             "CHECK: no update (declined, or the board already has this version)"),
-            (f"EXAMPLES\\CHECK.nsh {SAME_IMAGE} me", [], 0,
-             "CHECK: no update (declined, or the board already has this version)"),
-            ("EXAMPLES\\CHECK.nsh NOPE.BIN me", [], 1,
-             "CHECK: the check failed, see the Error line above; nothing flashed"),
-            ("EXAMPLES\\CHECK.nsh", [], 1, "Usage: EXAMPLES\\CHECK.nsh IMAGE [GO-ARGUMENTS]"),
-            ("EXAMPLES\\CHECKTXE.nsh Q420TM07.BIN", [(YES_NO, "n")], 0,
-             "CHECK: no update (declined, or the board already has this version)"),
-            ("EXAMPLES\\CHECKTXE.nsh NOPE.BIN", [], 1,
-             "CHECK: the check failed, see the Error line above; nothing flashed"),
-            ("EXAMPLES\\CHECKTXE.nsh", [], 1, "Usage: EXAMPLES\\CHECKTXE.nsh IMAGE [GO-ARGUMENTS]"),
-            ("EXAMPLES\\VERSIONS.nsh NOPE.BIN", [], 1, "VERSIONS: a reading failed, see the messages above"),
-            ("EXAMPLES\\VERSTXE.nsh NOPE.BIN", [], 1, "VERSIONS: a reading failed, see the messages above"),
-            ("EXAMPLES\\VERSIONS.nsh", [], 1, "Usage: EXAMPLES\\VERSIONS.nsh IMAGE"),
-            ("EXAMPLES\\VERSTXE.nsh", [], 1, "Usage: EXAMPLES\\VERSTXE.nsh IMAGE"),
+            m.run_ok("cp -q MeInfo.org MeInfo.out")
+        no_update = "CHECK: no update (declined, or the board already has this version)"
+        failed = "CHECK: the check failed, see the Error line above; nothing flashed"
+        declined = "AUTO: no update (declined at Continue); nothing changed"
+        before, after, no_file = NOTED.format("before"), NOTED.format("after"), " without the image file"
+        for command, answers, status, said, noted in [
+            ("EXAMPLES\\CHECK.nsh Q420TM07.BIN me", [(YES_NO, "n")], 0, no_update, before),
+            (f"EXAMPLES\\CHECK.nsh {SAME_IMAGE} me", [], 0, no_update, before),
+            ("EXAMPLES\\CHECK.nsh NOPE.BIN me", [], 1, failed, before + no_file),
+            ("EXAMPLES\\CHECK.nsh", [], 1, "Usage: EXAMPLES\\CHECK.nsh IMAGE [GO-ARGUMENTS]", None),
+            ("EXAMPLES\\CHECKTXE.nsh Q420TM07.BIN", [(YES_NO, "n")], 0, no_update, before),
+            ("EXAMPLES\\CHECKTXE.nsh NOPE.BIN", [], 1, failed, before + no_file),
+            ("EXAMPLES\\CHECKTXE.nsh", [], 1, "Usage: EXAMPLES\\CHECKTXE.nsh IMAGE [GO-ARGUMENTS]", None),
+            (f"EXAMPLES\\AUTO.nsh {SAME_IMAGE}", [], 0, no_update.replace("CHECK", "AUTO"), before),
+            ("EXAMPLES\\AUTO.nsh Q420TM07.BIN", [(YES_NO, "y"), (CONTINUE, "n")], 0, declined, before),
+            (f"EXAMPLES\\AUTOTXE.nsh {SAMPLE_COPY}", [(YES_NO, "y"), (CONTINUE, "n")], 0, declined, before),
+            ("EXAMPLES\\AUTO.nsh NOPE.BIN", [], 1, failed.replace("CHECK", "AUTO"), before + no_file),
+            ("EXAMPLES\\AUTOTXE.nsh", [], 1, "Usage: EXAMPLES\\AUTOTXE.nsh IMAGE", None),
+            # After a flash that did not take, the question again; the pin off all the same.
+            (f"EXAMPLES\\VERIFTXE.nsh {SAMPLE_COPY}", [(YES_NO, "n")], 0, PIN_OFF, after),
+            ("EXAMPLES\\VERIFY.nsh NOPE.BIN", [], 1, PIN_OFF, after + no_file),
+            ("EXAMPLES\\VERIFY.nsh", [], 1, "Usage: EXAMPLES\\VERIFY.nsh IMAGE", None),
+            ("EXAMPLES\\VERSIONS.nsh NOPE.BIN", [], 1, "VERSIONS: a reading failed, see the messages above",
+             None),
+            ("EXAMPLES\\VERSTXE.nsh NOPE.BIN", [], 1, "VERSIONS: a reading failed, see the messages above",
+             None),
+            ("EXAMPLES\\VERSIONS.nsh", [], 1, "Usage: EXAMPLES\\VERSIONS.nsh IMAGE", None),
+            ("EXAMPLES\\VERSTXE.nsh", [], 1, "Usage: EXAMPLES\\VERSTXE.nsh IMAGE", None),
+            # The template as shipped flashes nothing and notes a flash that failed.
+            ("EXAMPLES\\GO.nsh me1", [], 1, "GO.nsh: THE FLASH FAILED with status 1", NOTED.format("flash")),
         ]:
             r = m.run(command, answers=answers)
             check.equal(r.lines[-1:], [said], f"last line of {command!r} {answers}")
-            check.true(not any(l.startswith("GO.nsh") for l in r.lines), f"no GO.nsh:\n{r}")
+            check.true(not any(FLASHED in l for l in r.lines), f"no flash:\n{r}")
+            check.equal([l for l in r.lines if l.startswith("History:")], [noted] if noted else [],
+                        f"records of {command!r} {answers}")
             check.status(r, status)
 
         image = board.sample_bios_image()
@@ -180,11 +238,13 @@ def test_board_jobs_from_stick() -> None:
                                             "MBMEVER status 0x0", "ERROR ! Open File failed!",
                                             "CHKSUM status 0xE", ""], "the log")
 
-        # The automatic update from the stick's root: three boots, the second run by the shell
-        # from the root startup.nsh with the pin on.
+        # The automatic update from the stick's root with AUTO.nsh: three boots, the second run by
+        # the shell from the root startup.nsh with the pin on, then VERIFY.nsh.
+        earlier = len(_history(check, disk, "the examples' history"))
         log.take()
         mark = m.mark()
-        m.send_line("NAVO.efi -ECOVRAUTO")
+        m.send_line("EXAMPLES\\AUTO.nsh Q420TM07.BIN")
+        m.answer(YES_NO, "y", since=mark)
         m.answer(CONTINUE, "y", since=mark)
         m.wait_boot(2)
         check.equal(pin_writes(log.take()), [0x80], "first run turns the pin on")
@@ -198,6 +258,13 @@ def test_board_jobs_from_stick() -> None:
         left = {n.lower() for n in disk.list_dir()}
         check.true("startup.nsh" not in left and "updatewithec_step1.set" not in left,
                    f"no script or marker left: {sorted(left)}")
+        m.run_ok("fs0:")
+        r = m.run("EXAMPLES\\VERIFY.nsh Q420TM07.BIN")
+        check.true(LATEST in r.lines and r.lines[-1:] == [PIN_OFF], f"VERIFY.nsh after the update:\n{r}")
+        check.status(r, 0)
+        check.equal(pin_writes(log.take()), [0x00], "VERIFY.nsh turns the pin off")
+        check.equal(_history(check, disk, "the stick's history")[earlier:], UPDATE_RECORDS,
+                    "the update's records")
 
         # Armed again, and ESC at the second start's countdown: the prompt. Typed there, the guide's
         # resume line completes the update; its back-out lines undo it. Either way one restart
@@ -232,7 +299,7 @@ def test_board_jobs_from_stick() -> None:
             check.equal(m.boots, boots + 2, f"{what}: one restart")
             lines = m.lines_since(mark)
             check.equal([l for l in lines if l.startswith("GO.nsh")],
-                        [GO_RAN.format("me1")] if resume else [], f"{what}: GO.nsh")
+                        [GO_RAN.format("me1"), GO_DONE] if resume else [], f"{what}: GO.nsh")
             if resume:
                 check.true("\n".join(CLOSING[:-1]) in "\n".join(lines), f"{what}: the closing box")
             check.equal(pin_writes(log.take()), [0x00], f"{what}: the pin off")
@@ -243,6 +310,89 @@ def test_board_jobs_from_stick() -> None:
             check.true(BANNER[1] not in m.lines_since(restart) and m.prompts[-1].prompt == "Shell",
                        f"{what}: nothing runs at the restart")
         m.poweroff()
+    check.done()
+
+
+def _type(m: Machine, line: str) -> int:
+    """Types a line at the older shell's prompt, which the harness's run() does not know: each
+    piece once the one before is echoed (its key buffer is small), then Enter. Returns the mark
+    of the line."""
+    for at in range(0, len(line), 8):
+        m.send(line[at:at + 8])
+        typed = line[:at + 8].rstrip()
+        m.wait_until(lambda: (m.transcript()[m.cursor()[1]:] or [""])[0].endswith(typed), 30,
+                     f"echo of {line!r}")
+    mark = m.mark()
+    m.send(KEY_ENTER)
+    return mark
+
+
+def _old_run(m: Machine, line: str, answers: list = ()) -> list[str]:
+    """Runs a line at the older shell's prompt: the lines it printed (blank ones at the end aside)."""
+    mark = _type(m, line)
+    for pattern, keys in answers:
+        m.answer(pattern, keys, since=mark)
+    m.wait_text(r"(?m)^fs0:\\[^>\n]*>$", since=mark + 1)
+    lines = m.lines_since(mark)[1:-1]
+    while lines and not lines[-1]:
+        lines.pop()
+    return lines
+
+
+def test_update_in_older_shell() -> None:
+    """The update's files in FS0:\\UPDATE, the scripts typed there as \\EXAMPLES\\...: the check
+    declined, then AUTO.nsh, the generated startup.nsh with the template's GO.nsh, VERIFY.nsh."""
+    check = Check("older shell")
+    log = EcLog("older")
+    disk = board.board_disk("older", WORK_DIR / "images", folder="UPDATE")
+    disk.add_file("EFI/BOOT/BOOTX64.EFI", OLD_SHELL)
+    noted = NOTED.replace("FS0:", "fs0:").format
+    # The board signature in the older shell's mm syntax (q35 PAM0 maps the legacy area to RAM),
+    # which that shell takes from a script only.
+    disk.add_file("SIGN.nsh", "".join(f"{line}\r\n" for line in ["mm 90 1 ;PCI :30 -n"] + [
+        f"mm {a:X} 1 ;MEM :{b:02X} -n" for a, b in enumerate(b"$$ZAN-", 0xF0000)]))
+    with Machine(disk, name="older", qemu=require_ec_qemu(),
+                 extra_args=log.device(pin="off") + board.smbios_args(), startup="wait", timeout=600,
+                 usb_stick=True) as m:
+        m.wait_boot(1)
+        m.wait_text(r"(?m)^Shell>$")
+        for line in ["fs0:", "\\SIGN.nsh", "cd UPDATE"]:
+            _old_run(m, line)
+        check.equal(_old_run(m, "\\EXAMPLES\\AUTO.nsh"), ["Usage: EXAMPLES\\AUTO.nsh IMAGE"],
+                    "AUTO.nsh's usage")
+        readings = _old_run(m, "\\EXAMPLES\\VERSIONS.nsh Q420TM07.BIN")
+        check.true(readings[-1].startswith("Checksum(ZAN History): "), "VERSIONS.nsh, the sum last")
+        check.equal(_old_run(m, "\\EXAMPLES\\CHECK.nsh Q420TM07.BIN", [(YES_NO, "n")])[-2:],
+                    [noted("before"), "CHECK: no update (declined, or the board already has this version)"],
+                    "CHECK.nsh on N")
+        mark = _type(m, "\\EXAMPLES\\AUTO.nsh Q420TM07.BIN")
+        m.answer(YES_NO, "y", since=mark)
+        m.answer(CONTINUE, "y", since=mark)
+        m.wait_boot(2)
+        check.equal(pin_writes(log.take()), [0x80], "first run turns the pin on")
+        m.wait_text(r"<Enter any key to continue>", timeout=120, since=mark)
+        restart = m.mark()
+        m.send("k")
+        m.wait_boot(3)
+        m.wait_text(r"(?m)^Shell>$", since=restart)
+        check.equal(pin_writes(log.take()), [0x00], "the final run turns the pin off")
+        for line in ["fs0:", "cd UPDATE"]:
+            _old_run(m, line)
+        verify = _old_run(m, "\\EXAMPLES\\VERIFY.nsh Q420TM07.BIN")
+        check.true(LATEST in verify and verify[-1:] == [PIN_OFF], "VERIFY.nsh:\n" + "\n".join(verify))
+        check.equal(pin_writes(log.take()), [0x00], "VERIFY.nsh turns the pin off")
+        shown = m.transcript()
+        _type(m, "reset -s")
+        m.wait_exit()
+    check.equal([l for l in shown if l.startswith("History:")],
+                [noted("before"), noted("before"), noted("flash"), noted("after")], "the records' lines")
+    # What the older shell says to a line it does not take, had a script one.
+    check.equal([l for l in shown if re.match(r"(exit|if|goto|set): |Script Error", l)], [],
+                "no line that the older shell refused")
+    check.true(GO_RAN.format("me1") in shown and GO_DONE in shown, "the template's GO.nsh ran go me1")
+    declined = ("before", board.SMBIOS["serial"], OLD, NEW, "update", "69")
+    check.equal(_history(check, disk, "the history"), [declined] + UPDATE_RECORDS,
+                "the records: the check declined, then the update's")
     check.done()
 
 
@@ -295,9 +445,11 @@ def test_kit_reproducible_signed_and_consistent() -> None:
         stamps = {i.date_time for i in z.infolist()}
         # Extra fields carry the builder's user ids and access times.
         extras = [i.filename for i in z.infolist() if i.extra]
-    shipped = ["CHKSUM.efi", "CHKSUMS.TXT", "EFI/BOOT/BOOTX64.EFI", "EXAMPLES/CHECK.nsh",
-               "EXAMPLES/CHECKTXE.nsh", "EXAMPLES/VERSIONS.nsh", "EXAMPLES/VERSTXE.nsh",
-               "LICENSES/EDK2.TXT", "NAVO.efi", "README.TXT", "SHA256SUMS"]
+    shipped = ["CHKSUM.efi", "CHKSUMS.TXT", "EFI/BOOT/BOOTX64.EFI", "EXAMPLES/AUTO.nsh",
+               "EXAMPLES/AUTOTXE.nsh", "EXAMPLES/CHECK.nsh", "EXAMPLES/CHECKTXE.nsh", "EXAMPLES/GO.nsh",
+               "EXAMPLES/VERIFTXE.nsh", "EXAMPLES/VERIFY.nsh", "EXAMPLES/VERSIONS.nsh",
+               "EXAMPLES/VERSTXE.nsh", "LICENSES/EDK2.TXT", "NAVO.efi", "NAVOREC.efi", "README.TXT",
+               "SHA256SUMS"]
     if QUICK.is_file():
         shipped.append("QUICK.TXT")
     check.equal(names, sorted(shipped), "zip entries")
@@ -328,13 +480,13 @@ def test_kit_reproducible_signed_and_consistent() -> None:
     check.equal(sorted(blocks), sorted("\\" + n.replace("/", "\\") for n in names
                                        if n not in ("CHKSUMS.TXT", "SHA256SUMS")), "CHKSUMS.TXT lists")
 
-    for tool in ("NAVO.efi", "CHKSUM.efi"):
+    for tool in ("NAVO.efi", "NAVOREC.efi", "CHKSUM.efi"):
         (a / tool).write_bytes(files[tool])
         rc, out = _sbverify("--list", str(a / tool))
         check.true(rc == 0 and "No signature table present" in out and "signature 1" not in out,
                    f"unsigned {tool}: {out}")
 
-    # Signed with a key made here: sbverify accepts both tools, on the stick and in the zip.
+    # Signed with a key made here: sbverify accepts the three tools, on the stick and in the zip.
     key, cert = WORK_DIR / "test.key", WORK_DIR / "test.pem"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-subj", "/CN=NAVO kit test", "-keyout", str(key), "-out", str(cert)],
@@ -347,7 +499,7 @@ def test_kit_reproducible_signed_and_consistent() -> None:
     simg = signed / f"{name}.img"
     soff = partition_offset(simg)
     with zipfile.ZipFile(signed / f"{name}.zip") as z:
-        for tool in ("NAVO.efi", "CHKSUM.efi"):
+        for tool in ("NAVO.efi", "NAVOREC.efi", "CHKSUM.efi"):
             data = z.read(tool)
             check.bytes_equal(_mtools("mcopy", "-n", "-i", f"{simg}@@{soff}", f"::/{tool}", "-"), data,
                               f"signed {tool}: stick and zip")
