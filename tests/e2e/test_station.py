@@ -73,7 +73,6 @@ CASES = [
     ("no-mkhi", "0000:00:14.0", [], 1, [], "the MKHI client is not found"),
     # A Major of 0 is no version on the board (-CHKMEVER -RB01 returns 1), whatever is asked.
     ("major-0", "0000:00:15.0", [], 1, [], MAJOR_0),
-    ("major-0-target", "0000:00:15.0", ["--target", BOARD], 1, [], MAJOR_0),
     ("major-0-json", "0000:00:15.0", ["--json", "--expect", BOARD, "--"], 1,
      [json.dumps({"version": None, "error": MAJOR_0, "fwu_status": 0})], MAJOR_0),
     # One history across two runs: the board tried before the driver is there, then read after.

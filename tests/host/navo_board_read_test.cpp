@@ -1,6 +1,6 @@
 // navo-board's judgement of the ME's answer over a descriptor that stands in
-// for a connected /dev/mei0 (a socketpair; the test plays the ME's side),
-// and the JSON line a station script reads when there is no version.
+// for a connected /dev/mei0 (a socketpair; the test plays the ME's side): a
+// reply that comes late within the wait, and the cause a silent ME leaves.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,16 +32,13 @@ struct AnswerCase {
   std::vector<uint8_t> reply;  // empty: the ME stays silent
   int delay_ms;                // after the request, within the wait of 2 s
   std::optional<FwVersion> want;
-  const char *json;            // without a version
+  const char *cause;
 };
 
 TEST(NavoBoardRead, AnswersOfTheMe) {
   const AnswerCase cases[] = {
-      {"a late version", Reply(0, 12, 0, 64, 1551), 300, FwVersion{12, 0, 64, 1551}},
-      {"Major 0", Reply(0, 0, 1, 2, 3), 0, std::nullopt,
-       R"j({"version": null, "error": "the ME answered 0.1.2.3: a Major of 0 is no version", "fwu_status": 0})j"},
-      {"silent", {}, 0, std::nullopt,
-       R"j({"version": null, "error": "the ME did not answer within 2 seconds", "fwu_status": null})j"},
+      {"a late version", Reply(0, 12, 0, 64, 1551), 300, FwVersion{12, 0, 64, 1551}, ""},
+      {"silent", {}, 0, std::nullopt, "the ME did not answer within 2 seconds"},
   };
   for (const AnswerCase &c : cases) {
     SCOPED_TRACE(c.what);
@@ -61,10 +58,9 @@ TEST(NavoBoardRead, AnswersOfTheMe) {
     ASSERT_EQ(got.has_value(), c.want.has_value()) << failure.cause;
     if (got) {
       EXPECT_EQ(std::memcmp(&*got, &*c.want, sizeof *got), 0);
-      EXPECT_EQ(failure.cause, "");
-    } else {
-      EXPECT_EQ(BoardFailureJson(failure), std::string(c.json) + "\n");
     }
+    EXPECT_EQ(failure.cause, c.cause);
+    EXPECT_FALSE(failure.fwu.has_value());
   }
 }
 

@@ -42,8 +42,8 @@ FINDINGS = {
 }
 
 
-def run(*args, cwd, tool=None, stdin=None, stdout=subprocess.PIPE):
-    p = subprocess.run([tool or TOOL, *args], cwd=cwd, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+def run(*args, cwd, tool=None, stdin=None, stdout=subprocess.PIPE, **parent):
+    p = subprocess.run([tool or TOOL, *args], cwd=cwd, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE, **parent)
     return p.returncode, p.stdout, p.stderr
 
 
@@ -192,18 +192,22 @@ def names(d: Path) -> None:
 
 def write_failures(d: Path) -> None:
     """A full disk is named with a failing status, also when it comes before the last report;
-    a closed pipe ends the tools as it ends cat, by SIGPIPE and without a word."""
+    a closed pipe ends the tools as it ends cat, by SIGPIPE and without a word, whatever the parent
+    left SIGPIPE at: its default, ignored (Python's own setting, kept by restore_signals=False) or
+    blocked."""
     read_end, write_end = os.pipe()
     os.close(read_end)
     many = ["--json"] + [fw_images.SAMPLE_NAME] * 30  # more than stdio's buffer
+    block = lambda: signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGPIPE})  # noqa: E731
     for tool, args, status in ((TOOL, ["--json", fw_images.SAMPLE_NAME], 2), (TOOL, ["--help"], 2),
                                (TOOL, many, 2), (CHKSUM, [fw_images.SAMPLE_NAME], 1), (CHKSUM, ["--version"], 1)):
-        for out, want in ((open("/dev/full", "wb"),
-                           (status, f"{Path(tool).name}: write error: No space left on device\n".encode())),
-                          (os.fdopen(os.dup(write_end), "wb"), (-signal.SIGPIPE, b""))):
-            with out:
-                got = run(*args, cwd=d, tool=tool, stdout=out)
-            check(f"{tool} {args[:2]}: {out.name}", (got[0], got[2]), want)
+        full = (status, f"{Path(tool).name}: write error: No space left on device\n".encode())
+        for what, parent, want in (("/dev/full", {}, full), ("pipe", {}, (-signal.SIGPIPE, b"")),
+                                   ("pipe, ignored", {"restore_signals": False}, (-signal.SIGPIPE, b"")),
+                                   ("pipe, blocked", {"preexec_fn": block}, (-signal.SIGPIPE, b""))):
+            with open("/dev/full", "wb") if want is full else os.fdopen(os.dup(write_end), "wb") as out:
+                got = run(*args, cwd=d, tool=tool, stdout=out, **parent)
+            check(f"{tool} {args[:2]}: {what}", (got[0], got[2]), want)
     os.close(write_end)
 
 
