@@ -20,16 +20,11 @@ std::string Format(const Record &r) {
   return out;
 }
 
-history::ParsedRecord Parse(std::string_view line, bool ended, std::vector<char> &storage) {
-  storage.assign(line.size(), '\0');
-  return history::ParseRecordLine(line, ended, storage);
-}
-
 // A whole line read and written anew: with the writer's lines fixed below,
 // the same line again means every field came back to its place.
 std::string ReadAndWriteAgain(std::string_view line) {
-  std::vector<char> storage;
-  const auto parsed = Parse(line.substr(0, line.size() - 2), true, storage);
+  std::vector<char> storage(line.size());
+  const auto parsed = history::ParseRecordLine(line.substr(0, line.size() - 2), true, storage);
   return parsed.verdict == LineVerdict::Whole ? Format(parsed.record) : std::string(parsed.why);
 }
 
@@ -117,7 +112,6 @@ TEST(HistoryRecord, NamesEveryLineThatIsNotWhole) {
     LineVerdict verdict;
     std::string_view key;
   } cases[] = {
-      {whole, true, LineVerdict::Whole, ""},
       {any_order, true, LineVerdict::Whole, ""},
       // Cut (every cut point: HistoryFile.ACutAtEveryByteOfTheLastRecord), before any other verdict.
       {"NAVOREC 2 a newer line", false, LineVerdict::Cut, ""},
@@ -151,8 +145,8 @@ TEST(HistoryRecord, NamesEveryLineThatIsNotWhole) {
       {"\xFF\xFENAVOREC 1", true, LineVerdict::NotARecord, ""},
   };
   for (const auto &c : cases) {
-    std::vector<char> storage;
-    const auto parsed = Parse(c.line, c.ended, storage);
+    std::vector<char> storage(c.line.size());
+    const auto parsed = history::ParseRecordLine(c.line, c.ended, storage);
     EXPECT_EQ(parsed.verdict, c.verdict) << c.line << " (" << parsed.why << ")";
     EXPECT_EQ(parsed.key, c.key) << c.line;
     EXPECT_EQ(parsed.why.empty(), c.verdict == LineVerdict::Whole) << c.line;
